@@ -1,0 +1,163 @@
+// The real vigil binary under a private Xvfb: keys injected through XTest by key code, lines read
+// from its standard output.
+#include <gtest/gtest.h>
+// Xlib's macros (None, Bool) clash with gtest's names: it comes after.
+#include <X11/Xlib.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "child_process.h"
+#include "xtest_keyboard.h"
+#include "xvfb_server.h"
+
+namespace {
+
+using e2e::ChildProcess;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+const std::string kStarting = R"({"event":"status","state":"starting"})";
+const std::string kCapability =
+    R"({"event":"capability","platform":"linux","supportsFn":false,"supportsModifierOnly":true,)"
+    R"("requiresAccessibilityPermission":false})";
+const std::string kReady = R"({"event":"status","state":"ready"})";
+
+std::string down(const std::string& key) {
+  return R"({"event":"modifier","key":")" + key + R"(","state":"down"})";
+}
+std::string up(const std::string& key) {
+  return R"({"event":"modifier","key":")" + key + R"(","state":"up"})";
+}
+
+std::unique_ptr<ChildProcess> startVigil(const std::string& display) {
+  return std::make_unique<ChildProcess>(std::vector<std::string>{VIGIL_BINARY},
+                                        std::vector<std::string>{"DISPLAY=" + display});
+}
+
+Lines readLines(ChildProcess& vigil, size_t count) {
+  Lines lines;
+  while (lines.size() < count) {
+    auto line = vigil.readLine();
+    if (!line) break;
+    lines.push_back(*line);
+  }
+  return lines;
+}
+
+class VigilTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server = new e2e::XvfbServer(); }
+  static void TearDownTestSuite() { delete server; }
+
+  void SetUp() override {
+    ASSERT_TRUE(server->running()) << "Xvfb did not start";
+    keyboard = std::make_unique<e2e::XTestKeyboard>(server->display());
+    ASSERT_TRUE(keyboard->connected());
+    vigil = startVigil(server->display());
+    ASSERT_EQ(readLines(*vigil, 3), (Lines{kStarting, kCapability, kReady}));
+  }
+
+  void TearDown() override {
+    vigil->kill(SIGTERM);
+    EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
+    EXPECT_EQ(vigil->errorOutput(), "");
+  }
+
+  static e2e::XvfbServer* server;
+  std::unique_ptr<e2e::XTestKeyboard> keyboard;
+  std::unique_ptr<ChildProcess> vigil;
+};
+
+e2e::XvfbServer* VigilTest::server = nullptr;
+
+TEST_F(VigilTest, EveryTrackedKeyGivesOneDownThenOneUp) {
+  const std::pair<unsigned, std::string> keys[] = {
+      {133, "left_command"}, {134, "right_command"}, {64, "left_alt"},   {108, "right_alt"},
+      {37, "left_control"},  {50, "left_shift"},     {62, "right_shift"}};
+  for (const auto& [keycode, name] : keys) {
+    keyboard->tap(keycode);
+    EXPECT_EQ(readLines(*vigil, 2), (Lines{down(name), up(name)})) << "X key code " << keycode;
+  }
+}
+
+TEST_F(VigilTest, LettersAndRightControlWriteNothing) {
+  for (unsigned keycode : {38u, 56u, 36u, 65u, 105u}) keyboard->tap(keycode);  // a b Return space
+  keyboard->press(50);
+  keyboard->tap(38);  // shifted letter: still nothing of its own
+  keyboard->release(50);
+  EXPECT_EQ(readLines(*vigil, 2), (Lines{down("left_shift"), up("left_shift")}));
+}
+
+TEST_F(VigilTest, RightCommandReleasedWhileLeftHeldIsReportedUpAtOnce) {
+  keyboard->press(133);
+  keyboard->press(134);
+  keyboard->release(134);
+  EXPECT_EQ(readLines(*vigil, 3),
+            (Lines{down("left_command"), down("right_command"), up("right_command")}));
+  keyboard->release(133);
+  EXPECT_EQ(readLines(*vigil, 1), (Lines{up("left_command")}));
+}
+
+TEST_F(VigilTest, KeysAreSeenWhileAnotherClientGrabsTheKeyboard) {
+  Display* grabber = XOpenDisplay(server->display().c_str());
+  ASSERT_NE(grabber, nullptr);
+  ASSERT_EQ(XGrabKeyboard(grabber, DefaultRootWindow(grabber), False, GrabModeAsync, GrabModeAsync,
+                          CurrentTime),
+            GrabSuccess);
+  XSync(grabber, False);
+  keyboard->tap(64);
+  EXPECT_EQ(readLines(*vigil, 2), (Lines{down("left_alt"), up("left_alt")}));
+  XCloseDisplay(grabber);
+}
+
+TEST_F(VigilTest, HostClosingStdoutEndsTheRunWithStatusZero) {
+  vigil->closeStdout();
+  auto status = vigil->waitExit();
+  ASSERT_TRUE(status) << "vigil kept running with nobody reading";
+  EXPECT_TRUE(e2e::exitedCleanly(status)) << "status " << *status;
+}
+
+TEST(VigilServerLossTest, HeldKeysAreReportedUpBeforeDegradedWhenTheServerDies) {
+  e2e::XvfbServer server;
+  ASSERT_TRUE(server.running());
+  auto vigil = startVigil(server.display());
+  ASSERT_EQ(readLines(*vigil, 3), (Lines{kStarting, kCapability, kReady}));
+  {
+    e2e::XTestKeyboard keyboard(server.display());
+    keyboard.press(50);
+    keyboard.press(108);
+    keyboard.sync();
+    EXPECT_EQ(readLines(*vigil, 2), (Lines{down("left_shift"), down("right_alt")}));
+  }
+  server.kill();
+  Lines lines = readLines(*vigil, 3);
+  ASSERT_EQ(lines.size(), 3u);
+  Lines ups(lines.begin(), lines.begin() + 2);
+  std::sort(ups.begin(), ups.end());
+  EXPECT_EQ(ups, (Lines{up("left_shift"), up("right_alt")}));
+  EXPECT_EQ(lines[2],
+            R"({"event":"status","state":"degraded","message":"X server connection lost."})");
+  EXPECT_TRUE(vigil->readsEndOfOutput(2s));
+  EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit(2s)));
+  EXPECT_EQ(vigil->errorOutput(), "");
+}
+
+TEST(VigilNoDisplayTest, ReportsTheRealCauseThenDegradedAndExits) {
+  auto vigil = startVigil(":97");  // no server there
+  Lines lines = readLines(*vigil, 4);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], kStarting);
+  EXPECT_EQ(lines[1], kCapability);
+  EXPECT_EQ(lines[2], R"({"event":"error","code":"failed_to_create_event_tap",)"
+                      R"("message":"Unable to open X display \":97\"."})");
+  EXPECT_EQ(
+      lines[3],
+      R"({"event":"status","state":"degraded","message":"XInput2 raw key events unavailable."})");
+  EXPECT_TRUE(vigil->readsEndOfOutput(5s));
+  EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
+  EXPECT_EQ(vigil->errorOutput(), "");
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+#include "x11_monitor_platform.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <glib-unix.h>
+
+#include <unistd.h>
+#include <csignal>
+#include <cstdlib>
+
+#include "line_writer.h"
+
+namespace vigil {
+namespace {
+
+// Xlib's default handlers print to standard error and exit with status 1; vigil's standard error
+// stays silent and its exit status is 0, so errors are handled where they are seen instead.
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
+int quietIOError(Display*) { return 0; }
+
+PlatformFacts linuxFacts() {
+  PlatformFacts facts;
+  // X key codes stop at 255, so Fn never reaches an X client; no permission is asked for.
+  facts.capability = CapabilityEvent{"linux", false, true, false};
+  facts.permissionRequiredMessage = "Accessibility permission is required for modifier monitoring.";
+  facts.tapUnavailableMessage = "XInput2 raw key events unavailable.";
+  facts.tapNotRestoredMessage = "XInput2 key event tap was disabled and could not be restored.";
+  return facts;
+}
+
+struct X11Tap {
+  Display* display;
+  unsigned long root;
+};
+
+}  // namespace
+
+struct X11MonitorPlatform::XSource {
+  GSource base;
+  X11MonitorPlatform* owner;
+};
+
+X11MonitorPlatform::X11MonitorPlatform() : facts_(linuxFacts()) {
+  loop_ = g_main_loop_new(nullptr, FALSE);
+  // The host closing our standard output ends the run quietly; so does a polite signal.
+  outputWatch_ = g_unix_fd_add(
+      STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
+      [](gint, GIOCondition, gpointer data) -> gboolean {
+        auto* self = static_cast<X11MonitorPlatform*>(data);
+        self->outputWatch_ = 0;
+        self->stop();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  for (int i = 0; i < 3; ++i) {
+    signalWatches_[i] = g_unix_signal_add(
+        signals[i],
+        [](gpointer self) -> gboolean {
+          static_cast<X11MonitorPlatform*>(self)->stop();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
+}
+
+X11MonitorPlatform::~X11MonitorPlatform() {
+  for (guint watch : signalWatches_) g_source_remove(watch);
+  if (outputWatch_ != 0) g_source_remove(outputWatch_);
+  if (display_ != nullptr) XCloseDisplay(display_);
+  g_main_loop_unref(loop_);
+}
+
+bool X11MonitorPlatform::isProcessTrusted(bool) { return true; }
+
+TapCreation X11MonitorPlatform::createEventTap(HotkeyMonitor& monitor) {
+  XSetErrorHandler(ignoreXError);
+  XSetIOErrorHandler(quietIOError);
+  display_ = XOpenDisplay(nullptr);
+  if (display_ == nullptr) {
+    return {nullptr, std::string("Unable to open X display \"") + XDisplayName(nullptr) + "\"."};
+  }
+  XSetIOErrorExitHandler(display_, &X11MonitorPlatform::onConnectionLost, this);
+
+  int event = 0, error = 0;
+  if (!XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error)) {
+    return {nullptr, "The X server has no XInput extension."};
+  }
+  int major = 2, minor = 2;
+  if (XIQueryVersion(display_, &major, &minor) != Success || major < 2 ||
+      (major == 2 && minor < 2)) {
+    return {nullptr, "The X server offers XInput " + std::to_string(major) + "." +
+                         std::to_string(minor) + "; raw key events need 2.2."};
+  }
+  monitor_ = &monitor;
+  auto tap = std::make_shared<X11Tap>(X11Tap{display_, DefaultRootWindow(display_)});
+  enableTap(tap, true);
+  return {tap, {}};
+}
+
+PlatformRef X11MonitorPlatform::createRunLoopSource(const PlatformRef&) {
+  static GSourceFuncs funcs = {&X11MonitorPlatform::prepareX,
+                               &X11MonitorPlatform::checkX,
+                               &X11MonitorPlatform::dispatchX,
+                               nullptr,
+                               nullptr,
+                               nullptr};
+  GSource* source = g_source_new(&funcs, sizeof(XSource));
+  reinterpret_cast<XSource*>(source)->owner = this;
+  g_source_add_unix_fd(source, ConnectionNumber(display_),
+                       static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  return PlatformRef(source, [](void* s) {
+    g_source_destroy(static_cast<GSource*>(s));
+    g_source_unref(static_cast<GSource*>(s));
+  });
+}
+
+void X11MonitorPlatform::addRunLoopSource(const PlatformRef& source) {
+  g_source_attach(static_cast<GSource*>(source.get()), nullptr);
+  attachedSource_ = true;
+}
+
+void X11MonitorPlatform::enableTap(const PlatformRef& tap, bool enable) {
+  auto* x = static_cast<X11Tap*>(tap.get());
+  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+  if (enable) {
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+  }
+  XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof(bits)), bits};
+  XISelectEvents(x->display, x->root, &mask, 1);
+  // The selection is in force at the server before anyone is told the tap is ready.
+  XSync(x->display, False);
+}
+
+// Keyboards come and go as slaves of the master keyboard, whose raw events we already select.
+void X11MonitorPlatform::observeKeyboardDevices() {}
+
+void X11MonitorPlatform::runLoop() {
+  // Without the X connection nothing is left to watch: return rather than idle forever.
+  if (!attachedSource_) return;
+  g_main_loop_run(loop_);
+}
+
+void X11MonitorPlatform::writeLine(std::string_view line) {
+  if (!writeLineToStdout(line)) stop();
+}
+
+void X11MonitorPlatform::stop() { g_main_loop_quit(loop_); }
+
+gboolean X11MonitorPlatform::prepareX(GSource* source, gint* timeout) {
+  *timeout = -1;
+  // Events Xlib has already read would never wake poll(): dispatch them first.
+  return XPending(reinterpret_cast<XSource*>(source)->owner->display_) > 0;
+}
+
+gboolean X11MonitorPlatform::checkX(GSource* source) {
+  return XPending(reinterpret_cast<XSource*>(source)->owner->display_) > 0;
+}
+
+gboolean X11MonitorPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
+  reinterpret_cast<XSource*>(source)->owner->dispatchPendingEvents();
+  return G_SOURCE_CONTINUE;
+}
+
+void X11MonitorPlatform::dispatchPendingEvents() {
+  while (XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    handleXEvent(event);
+  }
+}
+
+void X11MonitorPlatform::handleXEvent(XEvent& event) {
+  XGenericEventCookie* cookie = &event.xcookie;
+  if (cookie->type != GenericEvent || cookie->extension != xiOpcode_) return;
+  if (!XGetEventData(display_, cookie)) return;
+  if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
+    auto* raw = static_cast<XIRawEvent*>(cookie->data);
+    const unsigned keycode = static_cast<unsigned>(raw->detail);
+    TapNotification n = cookie->evtype == XI_RawKeyPress ? modifierFlags_.press(keycode)
+                                                         : modifierFlags_.release(keycode);
+    deliverTapEvent(monitor_, n.type, n.event);
+  }
+  XFreeEventData(display_, cookie);
+}
+
+void X11MonitorPlatform::onConnectionLost(Display*, void* self) {
+  // The server is gone and this connection can never be used again. Nothing held may stay
+  // reported down: the monitor releases every key, says it is degraded, and the run ends.
+  auto* platform = static_cast<X11MonitorPlatform*>(self);
+  if (platform->monitor_ != nullptr) platform->monitor_->handleTapLost("X server connection lost.");
+  std::exit(0);
+}
+
+}  // namespace vigil

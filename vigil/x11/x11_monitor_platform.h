@@ -1,0 +1,59 @@
+// The monitor's platform on X11. The "tap" is an XInput 2.2 selection of raw key events on the
+// root window for all master devices: raw events reach us even while another client holds a
+// keyboard grab. GLib's main loop is the run loop; the X connection is its source.
+#pragma once
+
+#include <glib.h>
+
+#include <memory>
+#include <string>
+
+#include "hotkey_monitor.h"
+#include "monitor_platform.h"
+#include "x11_key_translation.h"
+
+typedef struct _XDisplay Display;
+union _XEvent;
+
+namespace vigil {
+
+class X11MonitorPlatform final : public MonitorPlatform {
+ public:
+  X11MonitorPlatform();
+  ~X11MonitorPlatform() override;
+  X11MonitorPlatform(const X11MonitorPlatform&) = delete;
+  X11MonitorPlatform& operator=(const X11MonitorPlatform&) = delete;
+
+  const PlatformFacts& facts() const override { return facts_; }
+  bool isProcessTrusted(bool prompt) override;
+  TapCreation createEventTap(HotkeyMonitor& monitor) override;
+  PlatformRef createRunLoopSource(const PlatformRef& tap) override;
+  void addRunLoopSource(const PlatformRef& source) override;
+  void enableTap(const PlatformRef& tap, bool enable) override;
+  void observeKeyboardDevices() override;
+  void runLoop() override;
+  void writeLine(std::string_view line) override;
+
+ private:
+  struct XSource;
+  static gboolean prepareX(GSource* source, gint* timeout);
+  static gboolean checkX(GSource* source);
+  static gboolean dispatchX(GSource* source, GSourceFunc, gpointer);
+  static void onConnectionLost(Display* display, void* self);
+
+  void dispatchPendingEvents();
+  void handleXEvent(_XEvent& event);
+  void stop();
+
+  PlatformFacts facts_;
+  Display* display_ = nullptr;
+  int xiOpcode_ = 0;
+  HotkeyMonitor* monitor_ = nullptr;
+  X11ModifierFlags modifierFlags_;
+  GMainLoop* loop_ = nullptr;
+  bool attachedSource_ = false;
+  guint outputWatch_ = 0;
+  guint signalWatches_[3] = {0, 0, 0};
+};
+
+}  // namespace vigil
