@@ -38,6 +38,7 @@ struct X11Tap {
 struct X11MonitorPlatform::XSource {
   GSource base;
   X11MonitorPlatform* owner;
+  gpointer fdTag;
 };
 
 X11MonitorPlatform::X11MonitorPlatform() : facts_(linuxFacts()) {
@@ -106,9 +107,10 @@ PlatformRef X11MonitorPlatform::createRunLoopSource(const PlatformRef&) {
                                nullptr,
                                nullptr};
   GSource* source = g_source_new(&funcs, sizeof(XSource));
-  reinterpret_cast<XSource*>(source)->owner = this;
-  g_source_add_unix_fd(source, ConnectionNumber(display_),
-                       static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  auto* xsource = reinterpret_cast<XSource*>(source);
+  xsource->owner = this;
+  xsource->fdTag = g_source_add_unix_fd(source, ConnectionNumber(display_),
+                                        static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
   return PlatformRef(source, [](void* s) {
     g_source_destroy(static_cast<GSource*>(s));
     g_source_unref(static_cast<GSource*>(s));
@@ -149,13 +151,17 @@ void X11MonitorPlatform::writeLine(std::string_view line) {
 void X11MonitorPlatform::stop() { g_main_loop_quit(loop_); }
 
 gboolean X11MonitorPlatform::prepareX(GSource* source, gint* timeout) {
+  Display* display = reinterpret_cast<XSource*>(source)->owner->display_;
   *timeout = -1;
-  // Events Xlib has already read would never wake poll(): dispatch them first.
-  return XPending(reinterpret_cast<XSource*>(source)->owner->display_) > 0;
+  XFlush(display);
+  // Events Xlib has already read would never wake poll(): dispatch them before waiting.
+  return XQLength(display) > 0;
 }
 
 gboolean X11MonitorPlatform::checkX(GSource* source) {
-  return XPending(reinterpret_cast<XSource*>(source)->owner->display_) > 0;
+  auto* xsource = reinterpret_cast<XSource*>(source);
+  if (XQLength(xsource->owner->display_) > 0) return TRUE;
+  return g_source_query_unix_fd(source, xsource->fdTag) != 0;
 }
 
 gboolean X11MonitorPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
