@@ -1,0 +1,111 @@
+#include "floating_mascot_view.h"
+
+#include <cmath>
+
+#include "floating_mascot_controller.h"
+#include "mascot_constants.h"
+
+namespace perch {
+
+FloatingMascotView::FloatingMascotView(MascotPlatform& platform,
+                                       std::optional<std::string> avatarPath)
+    : platform_(platform),
+      avatarPath_(std::move(avatarPath)),
+      frame_{0, 0, idleWindowSize, idleWindowSize},
+      startTime_(platform.now()),
+      self_(std::make_shared<FloatingMascotView*>(this)) {}
+
+bool FloatingMascotView::isExpandedLayout() const {
+  return frame_.width > idleWindowSize + 1 || frame_.height > idleWindowSize + 1;
+}
+
+Rect FloatingMascotView::buttonRect() const {
+  const double w = frame_.width, h = frame_.height;
+  if (isExpandedLayout()) {
+    return {w - expandedButtonRightInset - buttonSize, expandedButtonBottomInset, buttonSize,
+            buttonSize};
+  }
+  return {(w - buttonSize) * 0.5, (h - buttonSize) * 0.5, buttonSize, buttonSize};
+}
+
+Rect FloatingMascotView::hitArea() const {
+  return buttonRect().insetBy(-buttonHitPadding, -buttonHitPadding).intersection(bounds());
+}
+
+void FloatingMascotView::startFeedback() {
+  const std::int64_t generation = ++feedbackGeneration_;
+  if (controller) controller->setFeedbackExpanded(true);
+  isStarting_ = true;
+  startTime_ = platform_.now();
+  platform_.setNeedsDisplay();
+  animationTimer_.reset();
+  std::weak_ptr<FloatingMascotView*> weak = self_;
+  MascotPlatform* platform = &platform_;
+  animationTimer_ = platform_.scheduleRepeating(animationTickSeconds, [weak, platform] {
+    if (!weak.expired()) platform->setNeedsDisplay();
+  });
+  platform_.runAfter(startFeedbackSeconds, [weak, generation] {
+    if (auto view = weak.lock()) (*view)->completeFeedback(generation);
+  });
+}
+
+void FloatingMascotView::completeFeedback(std::int64_t generation) {
+  if (feedbackGeneration_ != generation || !isStarting_) return;  // overtaken
+  stopFeedback();
+  emit(platform_, MascotEvent{"startFeedbackComplete", {}, {}, {}});
+}
+
+void FloatingMascotView::stopFeedback() {
+  ++feedbackGeneration_;
+  isStarting_ = false;
+  animationTimer_.reset();
+  if (controller) controller->setFeedbackExpanded(false);
+  platform_.setNeedsDisplay();
+}
+
+void FloatingMascotView::mouseEntered() { platform_.setCursor(Cursor::pointingHand); }
+
+void FloatingMascotView::mouseExited() { platform_.setCursor(Cursor::arrow); }
+
+void FloatingMascotView::cursorUpdate() {
+  platform_.setCursor(mouseDownLocation_ ? Cursor::closedHand : Cursor::pointingHand);
+}
+
+void FloatingMascotView::mouseDown(Point location) {
+  if (!hitArea().contains(location)) return;
+  mouseDownLocation_ = platform_.mouseLocation();
+  const Rect panel = platform_.panelFrame();
+  mouseDownWindowOrigin_ = Point{panel.x, panel.y};
+  didDrag_ = false;
+  platform_.setCursor(Cursor::closedHand);
+}
+
+void FloatingMascotView::mouseDragged() {
+  if (!mouseDownLocation_ || !mouseDownWindowOrigin_) return;
+  const Point now = platform_.mouseLocation();
+  const double dx = now.x - mouseDownLocation_->x;
+  const double dy = now.y - mouseDownLocation_->y;
+  if (!didDrag_ && std::hypot(dx, dy) < dragThreshold) return;  // may still be a click
+  didDrag_ = true;
+  stopFeedback();
+  platform_.setPanelOrigin(Point{mouseDownWindowOrigin_->x + dx, mouseDownWindowOrigin_->y + dy});
+}
+
+void FloatingMascotView::mouseUp(Point location) {
+  if (didDrag_) {
+    if (controller) controller->persistCurrentPanelPosition();
+    platform_.setCursor(Cursor::pointingHand);
+  } else if (hitArea().contains(location)) {
+    platform_.setCursor(Cursor::pointingHand);
+    openVoiceCaptureDeepLink();
+  }
+  mouseDownLocation_.reset();
+  mouseDownWindowOrigin_.reset();
+  didDrag_ = false;
+}
+
+void FloatingMascotView::openVoiceCaptureDeepLink() {
+  platform_.openURL(mascotVoiceCaptureDeepLink);
+}
+
+}  // namespace perch

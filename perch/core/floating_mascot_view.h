@@ -1,0 +1,74 @@
+// The mascot's one view: the round button's geometry, the area that reacts to the pointer, the
+// cursor, and the start feedback's lifecycle.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "geometry.h"
+#include "mascot_platform.h"
+
+namespace perch {
+
+class FloatingMascotController;
+
+class FloatingMascotView {
+ public:
+  FloatingMascotView(MascotPlatform& platform, std::optional<std::string> avatarPath);
+  FloatingMascotView(const FloatingMascotView&) = delete;
+  FloatingMascotView& operator=(const FloatingMascotView&) = delete;
+
+  // Not owned; set by the controller once it exists. Null means the controller is gone.
+  FloatingMascotController* controller = nullptr;
+
+  const std::optional<std::string>& avatarPath() const { return avatarPath_; }
+  Rect bounds() const { return {0, 0, frame_.width, frame_.height}; }
+  void setFrame(const Rect& frame) { frame_ = frame; }
+
+  // The square holding the round button, in view coordinates; it follows from the view's size.
+  Rect buttonRect() const;
+  // The button square grown by the hit padding and clipped to the view.
+  Rect hitArea() const;
+  bool isExpandedLayout() const;
+
+  // Start feedback.
+  void startFeedback();
+  void stopFeedback();
+  bool isStarting() const { return isStarting_; }
+  double startTime() const { return startTime_; }
+  std::int64_t feedbackGeneration() const { return feedbackGeneration_; }
+  bool animationTimerRunning() const { return animationTimer_ != nullptr; }
+
+  // Pointer tracking over the hit area.
+  void mouseEntered();
+  void mouseExited();
+  void cursorUpdate();
+
+  // A press, a movement while pressed, and the release, with the pointer in view coordinates
+  // where the event happened. Drags read the pointer's current screen position themselves.
+  void mouseDown(Point location);
+  void mouseDragged();
+  void mouseUp(Point location);
+  bool isTrackingPress() const { return mouseDownLocation_.has_value(); }
+
+ private:
+  void completeFeedback(std::int64_t generation);
+  void openVoiceCaptureDeepLink();
+
+  MascotPlatform& platform_;
+  std::optional<std::string> avatarPath_;
+  Rect frame_;
+  std::optional<Point> mouseDownLocation_;
+  std::optional<Point> mouseDownWindowOrigin_;
+  bool didDrag_ = false;
+  std::unique_ptr<RepeatingTimer> animationTimer_;
+  double startTime_ = 0;
+  bool isStarting_ = false;
+  std::int64_t feedbackGeneration_ = 0;
+  // Delayed work and timer ticks hold the view through this token, weakly.
+  std::shared_ptr<FloatingMascotView*> self_;
+};
+
+}  // namespace perch
