@@ -13,6 +13,8 @@ packages=(
   libgtest-dev
   # a display for tests and for machines without one, and the X tools the tests compare against
   xvfb x11-xserver-utils x11-utils xinput xauth
+  # the macOS cross-compilation check (it runs only where a macOS SDK is found)
+  clang-14 lld-14 llvm-14 file
 )
 
 missing=()

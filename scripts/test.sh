@@ -20,3 +20,7 @@ run_suite() {
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
+
+# The macOS programs, cross-compiled and audited against a macOS SDK when one is here (it says
+# plainly when it skipped the check).
+scripts/check-macos.sh

@@ -1,0 +1,35 @@
+// The monitor's platform on macOS: an active Quartz event tap on the session, its Core Foundation
+// run-loop source, the accessibility check it needs, and an IOKit HID manager for the keyboards.
+// Everything runs on the thread that calls start(); the header names no Apple type so that any
+// C++ file may include it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "hotkey_monitor.h"
+#include "monitor_platform.h"
+
+namespace vigil {
+
+class MacOSMonitorPlatform final : public MonitorPlatform {
+ public:
+  MacOSMonitorPlatform();
+  MacOSMonitorPlatform(const MacOSMonitorPlatform&) = delete;
+  MacOSMonitorPlatform& operator=(const MacOSMonitorPlatform&) = delete;
+
+  const PlatformFacts& facts() const override { return facts_; }
+  bool isProcessTrusted(bool prompt) override;
+  TapCreation createEventTap(HotkeyMonitor& monitor) override;
+  PlatformRef createRunLoopSource(const PlatformRef& tap) override;
+  void addRunLoopSource(const PlatformRef& source) override;
+  void enableTap(const PlatformRef& tap, bool enable) override;
+  void observeKeyboardDevices() override;
+  void runLoop() override;
+  void writeLine(std::string_view line) override;
+
+ private:
+  PlatformFacts facts_;
+};
+
+}  // namespace vigil
