@@ -11,6 +11,8 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxrandr-dev libxfixes-dev libxext-dev libxcursor-dev
   libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev
   libgtest-dev
+  # a sans font for the mascot's text, and SVG avatars
+  fonts-dejavu-core librsvg2-common
   # a display for tests and for machines without one, and the X tools the tests compare against
   xvfb x11-xserver-utils x11-utils xinput xauth
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)

@@ -4,6 +4,7 @@
 
 #include "floating_mascot_controller.h"
 #include "mascot_constants.h"
+#include "mascot_drawing.h"
 
 namespace perch {
 
@@ -11,6 +12,7 @@ FloatingMascotView::FloatingMascotView(MascotPlatform& platform,
                                        std::optional<std::string> avatarPath)
     : platform_(platform),
       avatarPath_(std::move(avatarPath)),
+      avatar_(avatarPath_ ? platform.loadImage(*avatarPath_) : nullptr),
       frame_{0, 0, idleWindowSize, idleWindowSize},
       startTime_(platform.now()),
       self_(std::make_shared<FloatingMascotView*>(this)) {}
@@ -30,6 +32,12 @@ Rect FloatingMascotView::buttonRect() const {
 
 Rect FloatingMascotView::hitArea() const {
   return buttonRect().insetBy(-buttonHitPadding, -buttonHitPadding).intersection(bounds());
+}
+
+void FloatingMascotView::draw(Canvas& canvas) const {
+  MascotPicture picture{buttonRect(), isStarting_, 0, avatar_.get()};
+  if (isStarting_) picture.elapsed = platform_.now() - startTime_;
+  drawMascot(canvas, picture);
 }
 
 void FloatingMascotView::startFeedback() {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "canvas.h"
 #include "geometry.h"
 #include "mascot_platform.h"
 
@@ -24,6 +25,8 @@ class FloatingMascotView {
   FloatingMascotController* controller = nullptr;
 
   const std::optional<std::string>& avatarPath() const { return avatarPath_; }
+  // Loaded once, at construction; null when there was no path or no readable image.
+  const CanvasImage* avatar() const { return avatar_.get(); }
   Rect bounds() const { return {0, 0, frame_.width, frame_.height}; }
   void setFrame(const Rect& frame) { frame_ = frame; }
 
@@ -32,6 +35,9 @@ class FloatingMascotView {
   // The button square grown by the hit padding and clipped to the view.
   Rect hitArea() const;
   bool isExpandedLayout() const;
+
+  // Paints the whole view; what is not painted stays transparent. Reads the clock once.
+  void draw(Canvas& canvas) const;
 
   // Start feedback.
   void startFeedback();
@@ -59,6 +65,7 @@ class FloatingMascotView {
 
   MascotPlatform& platform_;
   std::optional<std::string> avatarPath_;
+  std::unique_ptr<CanvasImage> avatar_;
   Rect frame_;
   std::optional<Point> mouseDownLocation_;
   std::optional<Point> mouseDownWindowOrigin_;

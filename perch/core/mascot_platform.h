@@ -7,9 +7,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "canvas.h"
 #include "geometry.h"
 
 namespace perch {
@@ -49,6 +51,10 @@ class MascotPlatform {
   virtual Point mouseLocation() = 0;
   virtual void setCursor(Cursor cursor) = 0;
   virtual void openURL(std::string_view url) = 0;
+
+  // The image in the file, ready to draw on this platform's canvas; null when the file is missing
+  // or is not an image the platform can read.
+  virtual std::unique_ptr<CanvasImage> loadImage(const std::string& path) = 0;
 
   // Writes one event line (the line feed is added here) and flushes it.
   virtual void writeLine(std::string_view line) = 0;

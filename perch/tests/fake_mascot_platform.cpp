@@ -89,6 +89,11 @@ void FakeMascotPlatform::advance(double seconds) {
   clock_ = end;
 }
 
+std::unique_ptr<CanvasImage> FakeMascotPlatform::loadImage(const std::string& path) {
+  loadedImagePaths.push_back(path);
+  return imageLoader ? imageLoader(path) : nullptr;
+}
+
 std::vector<std::string> FakeMascotPlatform::takeLines() {
   std::vector<std::string> taken;
   taken.swap(lines);

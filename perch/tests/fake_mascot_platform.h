@@ -18,6 +18,8 @@ class FakeMascotPlatform : public MascotPlatform {
   std::vector<Rect> screenFrames{{0, 0, 1440, 900}};
   bool hasMainScreen = true;
   Point pointer;
+  // Reads image files for the view; by default no file holds a readable image.
+  std::function<std::unique_ptr<CanvasImage>(const std::string& path)> imageLoader;
 
   // What happened.
   Rect frame;
@@ -27,6 +29,7 @@ class FakeMascotPlatform : public MascotPlatform {
   std::vector<Rect> appliedFrames;
   std::vector<Cursor> cursors;
   std::vector<std::string> openedURLs;
+  std::vector<std::string> loadedImagePaths;
   std::vector<std::string> lines;
   bool terminated = false;
 
@@ -46,6 +49,7 @@ class FakeMascotPlatform : public MascotPlatform {
   Point mouseLocation() override { return pointer; }
   void setCursor(Cursor cursor) override { cursors.push_back(cursor); }
   void openURL(std::string_view url) override { openedURLs.emplace_back(url); }
+  std::unique_ptr<CanvasImage> loadImage(const std::string& path) override;
   void writeLine(std::string_view line) override { lines.emplace_back(line); }
   void terminate() override { terminated = true; }
 

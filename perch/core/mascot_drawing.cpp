@@ -1,0 +1,140 @@
+#include "mascot_drawing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "mascot_constants.h"
+
+namespace perch {
+namespace {
+
+constexpr Color white{1, 1, 1, 1};
+
+// The listening bubble: 28 high, the label 14 in from each side, its right edge 12 left of the
+// button, with a tail 12 high pointing 6 to the right at the button.
+constexpr const char* listeningLabel = "I'm listening";
+constexpr Font labelFont{13, FontWeight::semibold};
+constexpr double bubbleHeight = 28;
+constexpr double bubblePadding = 14;
+constexpr double bubbleGap = 12;
+constexpr double bubbleCornerRadius = 10;
+constexpr double tailHalfHeight = 6;
+constexpr double tailLength = 6;
+constexpr Color bubbleColor{0.118, 0.114, 0.149, 0.94};
+
+// The monogram stands in for a missing avatar, at fixed offsets from the button's centre (the
+// letter is not measured).
+constexpr const char* monogram = "H";
+constexpr Font monogramFont{22, FontWeight::bold};
+constexpr Color monogramColor{0.42, 0.34, 0.9, 1.0};
+constexpr double monogramOffsetX = -8;
+constexpr double monogramOffsetY = -13;
+
+// The rim: a 1-point line just inside the button's edge.
+constexpr Color rimColor{1, 1, 1, 0.7};
+constexpr double rimInset = 0.5;
+constexpr double rimWidth = 1.0;
+
+// The glow breathes once every 1.6 seconds.
+constexpr double pulsePeriod = 1.6;
+
+// Each ripple ring starts at the button's size after its delay, widens by `growth` button sizes
+// over its period while fading and thinning, then starts again.
+struct RippleRing {
+  double delay, period, growth;
+};
+constexpr RippleRing rippleRings[] = {
+    {0, 1.85, 1.6},
+    {0.55, 2.1, 2.3 - 1.0},
+    {1.05, 1.55, 1.9},
+};
+constexpr double ringAlpha = 0.95;
+constexpr double ringWidth = 2.5;
+constexpr double ringMinWidth = 0.8;
+
+Rect square(Point center, double side) {
+  return {center.x - 0.5 * side, center.y - 0.5 * side, side, side};
+}
+
+void drawListeningBubble(Canvas& canvas, const Rect& button) {
+  const Size label = canvas.measureText(listeningLabel, labelFont);
+  const Rect bubble{button.minX() - bubbleGap - label.width - 2 * bubblePadding,
+                    button.midY() - 0.5 * bubbleHeight, label.width + 2 * bubblePadding,
+                    bubbleHeight};
+  canvas.fillPath(Path::roundedRect(bubble, bubbleCornerRadius, bubbleCornerRadius), bubbleColor);
+
+  Path tail;
+  tail.moveTo({bubble.maxX(), bubble.midY() + tailHalfHeight});
+  tail.lineTo({bubble.maxX() + tailLength, bubble.midY()});
+  tail.lineTo({bubble.maxX(), bubble.midY() - tailHalfHeight});
+  tail.close();
+  canvas.fillPath(tail, bubbleColor);
+
+  canvas.drawText(listeningLabel, labelFont, white,
+                  {bubble.minX() + bubblePadding, bubble.midY() - 0.5 * label.height});
+}
+
+void drawButtonContent(Canvas& canvas, const Rect& button, const CanvasImage* avatar) {
+  if (avatar != nullptr) {
+    const Size size = avatar->size();
+    const double iw = size.width, ih = size.height;
+    if (!(iw > 0 && ih > 0)) return;  // nothing to scale: the white disc shows
+    // Cover the whole circle, keeping the aspect ratio; the clip crops the overhang.
+    const double scale = std::max(button.width / iw, button.height / ih);
+    canvas.drawImage(*avatar, {button.midX() - 0.5 * iw * scale, button.midY() - 0.5 * ih * scale,
+                               iw * scale, ih * scale});
+    return;
+  }
+  canvas.fillRect(button, white);
+  canvas.drawText(monogram, monogramFont, monogramColor,
+                  {button.midX() + monogramOffsetX, button.midY() + monogramOffsetY});
+}
+
+}  // namespace
+
+void drawStartingEffects(Canvas& canvas, Point center, double elapsed) {
+  const double t = elapsed;
+  const double pulse = (std::sin((t / pulsePeriod) * std::numbers::pi * 2) + 1) * 0.5;
+
+  // Outer glow: 75.6 to 90.72 across, its centre's alpha breathing with it.
+  const double outer = 0.18 * pulse;
+  canvas.fillRadialGradient(Path::oval(square(center, (outer + 0.9) * 84)),
+                            {0.6, 0.5, 1.0, (0.82 + outer) * 0.62}, {0.45, 0.42, 1.0, 0.0});
+  // Inner glow: 54.28 to 63.72 across, steady alpha.
+  canvas.fillRadialGradient(Path::oval(square(center, (pulse * 0.16 + 0.92) * 59)),
+                            {0.58, 0.47, 1.0, 0.72}, {0.45, 0.4, 1.0, 0.0});
+
+  for (const RippleRing& ring : rippleRings) {
+    const double x = t - ring.delay;
+    // Before its delay (or with a clock gone wrong) a ring waits at the button's size.
+    const double phase = x >= 0 ? std::fmod(x, ring.period) / ring.period : 0;
+    const double rest = 1 - phase;
+    const double diameter = (phase * ring.growth + 1) * buttonSize;
+    double alpha = ringAlpha * rest;
+    if (!(alpha >= 0)) alpha = 0;
+    const double width = ringWidth * rest > ringMinWidth ? ringWidth * rest : ringMinWidth;
+    canvas.strokePath(Path::oval(square(center, diameter)), {0.52, 0.43, 1.0, alpha}, width);
+  }
+}
+
+void drawMascot(Canvas& canvas, const MascotPicture& picture) {
+  const Rect& button = picture.button;
+  const Point center{button.midX(), button.midY()};
+
+  if (picture.isStarting) {
+    drawStartingEffects(canvas, center, picture.elapsed);
+    drawListeningBubble(canvas, button);
+  }
+
+  canvas.fillOval(button, white);
+
+  canvas.save();
+  canvas.clip(Path::oval(button));
+  drawButtonContent(canvas, button, picture.avatar);
+  canvas.restore();
+
+  canvas.strokeOval(button.insetBy(rimInset, rimInset), rimColor, rimWidth);
+}
+
+}  // namespace perch
