@@ -6,17 +6,15 @@
 // Also prints vigil's CPU ticks over idle seconds and its peak RSS. Prints figures, asserts none.
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "child_process.h"
+#include "process_stats.h"
 #include "xtest_keyboard.h"
 #include "xvfb_server.h"
 
@@ -26,20 +24,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 struct Figures {
-  double p50 = 0, p99 = 0;
-  size_t samples = 0, missed = 0;
+  e2e::Percentiles latency;
+  size_t missed = 0;
 };
-
-Figures summarize(std::vector<double> us, size_t missed) {
-  Figures f;
-  f.samples = us.size();
-  f.missed = missed;
-  if (us.empty()) return f;
-  std::sort(us.begin(), us.end());
-  f.p50 = us[us.size() / 2];
-  f.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-  return f;
-}
 
 // Injects `pairs` press/release pairs; `awaitEvent` returns once the event's report has arrived.
 Figures timeEvents(e2e::XTestKeyboard& keyboard, int pairs,
@@ -57,34 +44,7 @@ Figures timeEvents(e2e::XTestKeyboard& keyboard, int pairs,
       us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
   }
-  return summarize(us, missed);
-}
-
-long cpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(stat)), {});
-  std::istringstream fields(all.substr(all.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; fields >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) {
-      stime = std::stol(field);
-      break;
-    }
-  }
-  return utime + stime;
-}
-
-std::string peakRss(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) {
-      auto value = line.substr(6);
-      return value.substr(value.find_first_not_of(" \t"));
-    }
-  }
-  return "?";
+  return {e2e::percentiles(std::move(us)), missed};
 }
 
 }  // namespace
@@ -104,12 +64,12 @@ int main(int argc, char** argv) {
 
   e2e::ChildProcess vigil({vigilPath}, env);
   for (int i = 0; i < 3; ++i) vigil.readLine();  // starting, capability, ready
-  long ticksBefore = cpuTicks(vigil.pid());
+  long ticksBefore = e2e::cpuTicks(vigil.pid());
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-  long idleTicks = cpuTicks(vigil.pid()) - ticksBefore;
+  long idleTicks = e2e::cpuTicks(vigil.pid()) - ticksBefore;
 
   Figures mine = timeEvents(keyboard, pairs, [&](bool) { return vigil.readLine(2s).has_value(); });
-  std::string rss = peakRss(vigil.pid());
+  std::string rss = e2e::peakRss(vigil.pid());
 
   e2e::ChildProcess xinput({"/usr/bin/xinput", "test-xi2", "--root"}, env);
   // Its device list comes first; a first event shows it is listening.
@@ -129,14 +89,14 @@ int main(int argc, char** argv) {
   Figures reference = timeEvents(keyboard, pairs, awaitRaw);
 
   std::printf("vigil latency, injection to line, %d press/release pairs under Xvfb\n", pairs);
-  std::printf("  %-28s p50 %8.1f us  p99 %8.1f us  (%zu samples, %zu missed)\n", "vigil", mine.p50,
-              mine.p99, mine.samples, mine.missed);
-  std::printf("  %-28s p50 %8.1f us  p99 %8.1f us  (%zu samples, %zu missed)\n",
-              "xinput test-xi2 --root", reference.p50, reference.p99, reference.samples,
-              reference.missed);
-  if (reference.p50 > 0 && reference.p99 > 0) {
+  for (const auto& [name, f] :
+       {std::pair{"vigil", mine}, std::pair{"xinput test-xi2 --root", reference}}) {
+    std::printf("  %-28s p50 %8.1f us  p99 %8.1f us  (%zu samples, %zu missed)\n", name,
+                f.latency.p50, f.latency.p99, f.latency.samples, f.missed);
+  }
+  if (reference.latency.p50 > 0 && reference.latency.p99 > 0) {
     std::printf("  ratio vigil/reference       p50 %8.2f     p99 %8.2f     (goal: p50 <= 1)\n",
-                mine.p50 / reference.p50, mine.p99 / reference.p99);
+                mine.latency.p50 / reference.latency.p50, mine.latency.p99 / reference.latency.p99);
   }
   std::printf("vigil CPU over %d idle seconds: %ld ticks (goal 0)\n", idleSeconds, idleTicks);
   std::printf("vigil peak RSS: %s\n", rss.c_str());

@@ -1,0 +1,96 @@
+// The real mascot's picture on a private Xvfb, with and without a compositor, probed at the same
+// points: what is painted shows, what is not lets the desktop show through.
+#include <gtest/gtest.h>
+// Xlib's macros (None, Bool) clash with gtest's names: it comes after.
+#include <X11/Xlib.h>
+
+#include <memory>
+
+#include "child_process.h"
+#include "x_window_probe.h"
+#include "xvfb_server.h"
+
+namespace {
+
+using e2e::ChildProcess;
+using e2e::Pixel;
+using e2e::WindowGeometry;
+using namespace std::chrono_literals;
+
+auto at(int x, int y, unsigned w, unsigned h) {
+  return [=](const WindowGeometry& g) {
+    return g.viewable && g.x == x && g.y == y && g.width == w && g.height == h;
+  };
+}
+
+auto equals(Pixel want) {
+  return [=](const Pixel& p) {
+    return p.red == want.red && p.green == want.green && p.blue == want.blue;
+  };
+}
+
+const Pixel kWhite{255, 255, 255};
+
+// The expanded panel sits at (100, 50, 220, 144); its button's centre at (288, 122).
+constexpr int kButtonX = 288, kButtonY = 122;
+
+TEST(PerchPictureTest, ShapedWithoutACompositorTranslucentWithOne) {
+  e2e::XvfbServer server("1280x800x24");
+  ASSERT_TRUE(server.running());
+  e2e::XWindowProbe probe(server.display());
+  probe.setRootColor(0x4a5a78);
+  const Pixel desktop{0x4a, 0x5a, 0x78};
+  ASSERT_FALSE(probe.compositorRunning());
+
+  ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
+  ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
+  perch.write(R"({"command":"show","x":100,"y":50})" "\n");
+  ASSERT_TRUE(probe.waitFor("perch", at(260, 94, 56, 56)));
+  // Idle: the white disc at the button, the desktop at the idle square's corner.
+  EXPECT_TRUE(equals(kWhite)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(kWhite))));
+  EXPECT_TRUE(equals(desktop)(probe.rootPixel(261, 95)));
+
+  perch.write(R"({"command":"startFeedback"})" "\n");
+  ASSERT_TRUE(probe.waitFor("perch", at(100, 50, 220, 144)));
+  EXPECT_TRUE(equals(kWhite)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(kWhite))));
+  // No compositor: the window is cut to what is painted, so its corners are the desktop's, not
+  // black.
+  for (auto [x, y] : {std::pair{101, 51}, {318, 51}, {101, 192}, {318, 192}}) {
+    EXPECT_TRUE(equals(desktop)(probe.rootPixel(x, y))) << x << "," << y;
+  }
+  auto window = probe.findWindow("perch");
+  ASSERT_TRUE(window);
+  const auto shaped = probe.boundingShape(*window);
+  EXPECT_GT(shaped.size(), 1u) << "cut to the painted pixels";
+
+  // A compositor starts: the window follows live, whole and translucent.
+  ChildProcess compositor({"/usr/bin/xcompmgr"}, {"DISPLAY=" + server.display()});
+  for (int i = 0; i < 500 && !probe.compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(probe.compositorRunning());
+  const WindowGeometry whole{0, 0, 220, 144, true, false};
+  std::vector<WindowGeometry> shape;
+  for (int i = 0; i < 500 && shape != std::vector<WindowGeometry>{whole}; ++i) {
+    std::this_thread::sleep_for(10ms);
+    shape = probe.boundingShape(*window);
+  }
+  EXPECT_EQ(shape, std::vector<WindowGeometry>{whole}) << "no longer cut";
+  // The compositor paints the desktop behind; the same points show it, and the glow beside the
+  // button is violet over it: more blue than red, brighter than the desktop there.
+  const Pixel background = probe.rootPixel(5, 5);
+  EXPECT_TRUE(equals(kWhite)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(kWhite))));
+  for (auto [x, y] : {std::pair{101, 51}, {318, 51}, {101, 192}, {318, 192}}) {
+    EXPECT_TRUE(equals(background)(probe.rootPixel(x, y))) << x << "," << y;
+  }
+  auto violet = [&](const Pixel& p) {
+    return p.blue > p.red + 20 && p.blue > background.blue + 20;
+  };
+  const Pixel glow = probe.waitForPixel(kButtonX + 25, kButtonY, violet, 2000);
+  EXPECT_TRUE(violet(glow)) << glow.red << "," << glow.green << "," << glow.blue;
+
+  perch.closeStdin();
+  EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit()));
+  compositor.kill(SIGTERM);
+  compositor.waitExit();
+}
+
+}  // namespace

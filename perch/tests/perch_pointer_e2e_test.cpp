@@ -1,0 +1,208 @@
+// Clicking and dragging the real mascot under a private Xvfb, with the pointer driven through
+// XTest and a stand-in xdg-open that records what it was asked to open.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+// Xlib's macros (None, Bool) clash with gtest's names: it comes after.
+#include <X11/Xcursor/Xcursor.h>
+#include <X11/Xlib.h>
+#include <X11/cursorfont.h>
+#include <dirent.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "child_process.h"
+#include "x_window_probe.h"
+#include "xtest_pointer.h"
+#include "xvfb_server.h"
+
+namespace {
+
+using e2e::ChildProcess;
+using e2e::WindowGeometry;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kReady = R"({"event":"status","message":"ready"})";
+const std::string kDeepLink = "halcy://voice-capture/silent?source=mascot";
+
+auto at(int x, int y, unsigned w, unsigned h) {
+  return [=](const WindowGeometry& g) {
+    return g.viewable && g.x == x && g.y == y && g.width == w && g.height == h;
+  };
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// Children of `pid` that have ended but were never reaped.
+int zombieChildren(pid_t pid) {
+  int zombies = 0;
+  DIR* proc = opendir("/proc");
+  while (dirent* entry = proc ? readdir(proc) : nullptr) {
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    auto end = line.rfind(')');
+    if (end == std::string::npos) continue;
+    std::istringstream fields(line.substr(end + 2));
+    char state = 0;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent == pid && state == 'Z') ++zombies;
+  }
+  if (proc) closedir(proc);
+  return zombies;
+}
+
+class PerchPointerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server = new e2e::XvfbServer("1280x800x24"); }
+  static void TearDownTestSuite() { delete server; }
+
+  void SetUp() override {
+    ASSERT_TRUE(server->running());
+    // A stand-in xdg-open first on PATH: it records its arguments and is noisy on its outputs,
+    // which must never reach perch's event lines.
+    stub = fs::temp_directory_path() / ("perch-stub-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(stub);
+    record = stub / "opened";
+    std::ofstream script(stub / "xdg-open");
+    script << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" >> '" << record.string()
+           << "'\necho 'stand-in xdg-open on stdout'\necho 'and on stderr' >&2\n";
+    script.close();
+    fs::permissions(stub / "xdg-open", fs::perms::owner_all);
+
+    probe = std::make_unique<e2e::XWindowProbe>(server->display());
+    pointer = std::make_unique<e2e::XTestPointer>(server->display());
+    pointer->moveTo(5, 5);
+    perch = std::make_unique<ChildProcess>(
+        std::vector<std::string>{PERCH_BINARY},
+        std::vector<std::string>{"DISPLAY=" + server->display(),
+                                 "PATH=" + stub.string() + ":" + std::getenv("PATH")});
+    ASSERT_EQ(perch->readLine(), kReady);
+    perch->write(R"({"command":"show","x":100,"y":50})" "\n");
+    ASSERT_TRUE(probe->waitFor("perch", at(260, 94, 56, 56)));
+  }
+
+  void TearDown() override {
+    perch->closeStdin();
+    std::string extra;
+    EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected output: " << extra;
+    EXPECT_TRUE(e2e::exitedCleanly(perch->waitExit()));
+    EXPECT_EQ(perch->errorOutput(), "");
+    fs::remove_all(stub);
+  }
+
+  // Waits until the stand-in has recorded something (or the deadline passes).
+  std::string awaitRecord() {
+    for (int i = 0; i < 500 && readFile(record).empty(); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    return readFile(record);
+  }
+
+  static e2e::XvfbServer* server;
+  fs::path stub, record;
+  std::unique_ptr<e2e::XWindowProbe> probe;
+  std::unique_ptr<e2e::XTestPointer> pointer;
+  std::unique_ptr<ChildProcess> perch;
+};
+
+e2e::XvfbServer* PerchPointerTest::server = nullptr;
+
+TEST_F(PerchPointerTest, ClickOpensTheDeepLinkOnceWithoutAShellAndKeepsStdoutClean) {
+  pointer->moveTo(288, 122);  // the idle button's centre
+  pointer->press();
+  pointer->release();
+  EXPECT_EQ(awaitRecord(), "1\n" + kDeepLink + "\n");
+  // The stand-in has ended; perch reaps it, so no zombie is left behind.
+  int zombies = zombieChildren(perch->pid());
+  for (int i = 0; i < 500 && zombies > 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    zombies = zombieChildren(perch->pid());
+  }
+  EXPECT_EQ(zombies, 0);
+  EXPECT_TRUE(probe->waitFor("perch", at(260, 94, 56, 56))) << "a click never moves the mascot";
+}
+
+TEST_F(PerchPointerTest, DragMovesTheWindowWithThePointerAndSnapsWhereItWasDropped) {
+  pointer->moveTo(288, 122);
+  pointer->press();
+  pointer->glideTo(388, 172, 10);
+  EXPECT_TRUE(probe->waitFor("perch", at(360, 144, 56, 56))) << "the window follows the pointer";
+  pointer->release();
+  auto line = perch->readLine();
+  ASSERT_TRUE(line);
+  auto snap = nlohmann::json::parse(*line);
+  EXPECT_EQ(snap["event"], "snap");
+  // The panel's button centre sits at (388, 172) in top-left coordinates.
+  EXPECT_EQ(snap["x"].get<double>(), 388 - 220 + 32);
+  EXPECT_EQ(snap["y"].get<double>(), 172 - 144 + 72);
+  // Sent back in a "show", the numbers put the mascot where it was dropped.
+  perch->write(R"({"command":"show","x":)" + snap["x"].dump() + R"(,"y":)" + snap["y"].dump() +
+               "}\n");
+  perch->write(R"({"command":"startFeedback"})" "\n" R"({"command":"stopFeedback"})" "\n");
+  EXPECT_TRUE(probe->waitFor("perch", at(360, 144, 56, 56)));
+  EXPECT_EQ(readFile(record), "") << "a drag opens nothing";
+}
+
+TEST_F(PerchPointerTest, DragDuringFeedbackCollapsesItAndNoCompletionFollows) {
+  perch->write(R"({"command":"startFeedback"})" "\n");
+  ASSERT_TRUE(probe->waitFor("perch", at(100, 50, 220, 144)));
+  pointer->moveTo(288, 122);  // the expanded button's centre
+  pointer->press();
+  pointer->glideTo(298, 122, 2);
+  // Idle size at the expanded panel's origin plus the pointer's offset.
+  EXPECT_TRUE(probe->waitFor("perch", at(110, 50 + 144 - 56, 56, 56)));
+  pointer->release();
+  auto line = perch->readLine();
+  ASSERT_TRUE(line);
+  EXPECT_EQ(nlohmann::json::parse(*line)["event"], "snap");
+  // Nothing else follows, not even after the feedback's three seconds: the drag ended it.
+  perch->closeStdin();
+  std::string extra;
+  EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << extra;
+}
+
+TEST_F(PerchPointerTest, OverTheButtonTheCursorIsThePointingHand) {
+  // The pointing hand as the theme gives it, else the cursor font's.
+  Display* d = probe->display();
+  Cursor hand = XcursorLibraryLoadCursor(d, "pointer");
+  if (!hand) hand = XcursorLibraryLoadCursor(d, "hand2");
+  if (!hand) hand = XCreateFontCursor(d, XC_hand2);
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.cursor = hand;
+  Window reference = XCreateWindow(d, DefaultRootWindow(d), 600, 600, 50, 50, 0, CopyFromParent,
+                                   InputOutput, CopyFromParent, CWOverrideRedirect | CWCursor,
+                                   &attributes);
+  XMapWindow(d, reference);
+  XSync(d, False);
+  pointer->moveTo(625, 625);
+  const e2e::CursorImage expected = probe->cursorImage();
+  pointer->moveTo(5, 5);
+  const e2e::CursorImage outside = probe->cursorImage();
+  ASSERT_NE(expected, outside) << "the reference cursor must differ from the desktop's";
+
+  pointer->moveTo(280, 110);
+  pointer->moveTo(288, 122);
+  e2e::CursorImage over = probe->cursorImage();
+  for (int i = 0; i < 500 && over != expected; ++i) {
+    std::this_thread::sleep_for(10ms);
+    over = probe->cursorImage();
+  }
+  EXPECT_EQ(over, expected);
+  XDestroyWindow(d, reference);
+  XFreeCursor(d, hand);
+  XSync(d, False);
+}
+
+}  // namespace

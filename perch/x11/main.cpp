@@ -1,0 +1,33 @@
+// perch: the floating mascot. Reads one JSON command per line on standard input and writes one
+// JSON event per line on standard output.
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "floating_mascot_controller.h"
+#include "x11_command_hand_off.h"
+#include "x11_mascot_platform.h"
+
+int main(int argc, char** argv) {
+  // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::vector<std::string> arguments(argv, argv + argc);
+
+  perch::X11MascotPlatform platform;
+  if (!platform.connected()) return 0;  // no display to show the mascot on
+  perch::FloatingMascotController controller(platform, perch::parseAvatarPath(arguments));
+  platform.attachView(controller.mascotView());
+
+  controller.applicationDidFinishLaunching();
+  perch::CommandHandOff commands(
+      STDIN_FILENO,
+      [&](const perch::MascotCommand& command) {
+        // After "quit" nothing queued behind it is carried out.
+        if (!platform.terminated()) controller.dispatch(command);
+      },
+      [&] { platform.terminate(); });
+  platform.run();
+  return 0;
+}

@@ -1,0 +1,25 @@
+// Which pixels of a rendered picture are painted, as rectangles: one run of painted pixels per
+// row, bands of equal rows merged. The X backend shapes the window to them. No X header.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace perch {
+
+struct PixelRect {
+  int x = 0, y = 0, width = 0, height = 0;  // y down, as the picture's rows
+  bool operator==(const PixelRect&) const = default;
+};
+
+// `pixels` is premultiplied ARGB32 (alpha in the top byte), `stride` bytes per row. A pixel counts
+// as painted when its alpha is at least `minAlpha`.
+std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int width, int height,
+                                     std::uint8_t minAlpha);
+
+// Makes every pixel at or above `minAlpha` opaque, undoing the premultiplication, and clears the
+// rest: what a window without a compositor can show, since it has no alpha to blend with.
+void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
+                            std::uint8_t minAlpha);
+
+}  // namespace perch

@@ -1,0 +1,117 @@
+// The mascot's desktop on X11: an override-redirect window (never managed, never focused, on
+// every workspace) with a 32-bit ARGB visual where one exists, screens from XRandR monitors, and
+// GLib's main loop for the X connection, timers and the command hand-over.
+#pragma once
+
+#include <glib.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "floating_mascot_view.h"
+#include "mascot_platform.h"
+#include "painted_region.h"
+#include "x11_screen_space.h"
+
+typedef struct _XDisplay Display;
+union _XEvent;
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace perch {
+
+class X11MascotPlatform final : public MascotPlatform {
+ public:
+  // Opens the display named by $DISPLAY; check connected() before use.
+  X11MascotPlatform();
+  ~X11MascotPlatform() override;
+  X11MascotPlatform(const X11MascotPlatform&) = delete;
+  X11MascotPlatform& operator=(const X11MascotPlatform&) = delete;
+
+  bool connected() const { return display_ != nullptr; }
+  // The view whose pointer events and drawing this window carries.
+  void attachView(FloatingMascotView& view) { view_ = &view; }
+  // Runs the main loop until terminate().
+  void run();
+
+  std::vector<Rect> screens() override;
+  std::optional<Rect> mainScreen() override;
+  void setPanelFrame(const Rect& frame) override;
+  void setPanelOrigin(Point origin) override;
+  Rect panelFrame() override { return frame_; }
+  std::optional<Rect> panelScreen() override;
+  void orderFront() override;
+  void orderOut() override;
+  void setNeedsDisplay() override;
+  double now() override;
+  std::unique_ptr<RepeatingTimer> scheduleRepeating(double interval,
+                                                    std::function<void()> tick) override;
+  void runAfter(double delay, std::function<void()> work) override;
+  Point mouseLocation() override;
+  void setCursor(Cursor cursor) override;
+  void openURL(std::string_view url) override;
+  std::unique_ptr<CanvasImage> loadImage(const std::string& path) override;
+  void writeLine(std::string_view line) override;
+  void terminate() override;
+
+  struct XSource;
+  static gboolean prepareX(GSource* source, gint* timeout);
+  static gboolean checkX(GSource* source);
+  static gboolean dispatchX(GSource* source, GSourceFunc, gpointer);
+  static void onConnectionLost(Display* display, void* self);
+
+  bool terminated() const { return terminated_; }
+
+ private:
+  void createWindow();
+  void readScreens();
+  void handleEvent(_XEvent& event);
+  void handlePointer(_XEvent& event);
+  void trackPointer(Point viewPoint, bool inWindow);
+  void keepOnTop();
+  void redraw();
+  void applyGeometry();
+  void showPicture();
+  void watchCompositor();
+  void readCompositor();
+  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const XRect& size);
+  Point viewPoint(int x, int y) const;
+  unsigned long loadCursor(Cursor cursor);
+
+  Display* display_ = nullptr;
+  unsigned long window_ = 0;
+  unsigned long root_ = 0;
+  void* visual_ = nullptr;
+  int depth_ = 0;
+  unsigned long colormap_ = 0;
+  int randrEvent_ = -1;
+  int fixesEvent_ = -1;
+  unsigned long compositorSelection_ = 0;  // _NET_WM_CM_Sn: owned while a compositor runs
+  bool composited_ = false;
+  bool shapedLast_ = false;
+  std::vector<PixelRect> boundingLast_;
+  std::vector<PixelRect> inputLast_;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_surface_t* picture_ = nullptr;  // the latest picture drawn, shown again on exposure
+
+  FloatingMascotView* view_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  GSource* xSource_ = nullptr;
+  guint outputWatch_ = 0;
+  guint redrawIdle_ = 0;
+  guint raiseTimer_ = 0;
+  gint64 lastRaise_ = 0;
+
+  std::vector<Rect> screens_;  // core space, primary first
+  ScreenSpace space_;
+  Rect frame_{0, 0, 56, 56};  // as the core last set it
+  XRect shownGeometry_;       // as the window has it
+  bool mapped_ = false;
+  bool pointerInHitArea_ = false;
+  std::optional<Point> lastPointer_;  // root coordinates
+  bool buttonHeld_ = false;
+  bool terminated_ = false;
+  std::map<Cursor, unsigned long> cursors_;
+};
+
+}  // namespace perch
