@@ -58,6 +58,12 @@ class PerchTest : public ::testing::Test {
     EXPECT_EQ(perch->errorOutput(), "");
   }
   void send(const std::string& lines) { ASSERT_TRUE(perch->write(lines)); }
+  // Closes standard input: perch ends after what it was given, with no line beyond those read.
+  void expectNoMoreOutputAfterInputEnds() {
+    perch->closeStdin();
+    std::string extra;
+    EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected: " << extra;
+  }
   // The screen is 800 high and its top-left is the root's: top-left coordinates are root ones.
   void expectWindow(int x, int y, unsigned w, unsigned h) {
     EXPECT_TRUE(probe->waitFor("perch", at(x, y, w, h)))
@@ -108,9 +114,7 @@ TEST_F(PerchTest, FeedbackExpandsThenCompletesOnceAndShrinks) {
   EXPECT_TRUE(white(probe->waitForPixel(100 + 174, 50 + 144 - 72, white)));
   EXPECT_EQ(perch->readLine(6s), kComplete);
   expectWindow(260, 94, 56, 56);
-  perch->closeStdin();
-  std::string extra;
-  EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected: " << extra;
+  expectNoMoreOutputAfterInputEnds();
 }
 
 TEST_F(PerchTest, HideDuringFeedbackNeverCompletes) {
@@ -127,9 +131,7 @@ TEST_F(PerchTest, HideDuringFeedbackNeverCompletes) {
   send(R"({"command":"startFeedback"})"
        "\n");
   EXPECT_EQ(perch->readLine(6s), kComplete);
-  perch->closeStdin();
-  std::string extra;
-  EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected: " << extra;
+  expectNoMoreOutputAfterInputEnds();
 }
 
 TEST_F(PerchTest, GarbageChangesNothing) {
@@ -148,9 +150,7 @@ TEST_F(PerchTest, GarbageChangesNothing) {
   send(R"({"command":"show","x":300,"y":300})"
        "\n");
   expectWindow(460, 344, 56, 56);
-  perch->closeStdin();
-  std::string extra;
-  EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected: " << extra;
+  expectNoMoreOutputAfterInputEnds();
 }
 
 TEST_F(PerchTest, EndOfInputRunsEveryCommandBeforeIt) {
@@ -226,9 +226,7 @@ TEST_F(PerchTest, AFloodOfCommandsIsCarriedOutInOrder) {
   // The last show wins (99999 % 1000, 99999 % 500), then the feedback runs once; nothing follows.
   EXPECT_EQ(perch->readLine(30s), kComplete);
   expectWindow(999 + 160, 499 + 44, 56, 56);
-  perch->closeStdin();
-  std::string extra;
-  EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected: " << extra;
+  expectNoMoreOutputAfterInputEnds();
 }
 
 TEST_F(PerchTest, ClosedStdoutEndsTheRunWithStatusZero) {
