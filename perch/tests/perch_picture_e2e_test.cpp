@@ -44,13 +44,15 @@ TEST(PerchPictureTest, ShapedWithoutACompositorTranslucentWithOne) {
 
   ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
   ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
-  perch.write(R"({"command":"show","x":100,"y":50})" "\n");
+  perch.write(R"({"command":"show","x":100,"y":50})"
+              "\n");
   ASSERT_TRUE(probe.waitFor("perch", at(260, 94, 56, 56)));
   // Idle: the white disc at the button, the desktop at the idle square's corner.
   EXPECT_TRUE(equals(kWhite)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(kWhite))));
   EXPECT_TRUE(equals(desktop)(probe.rootPixel(261, 95)));
 
-  perch.write(R"({"command":"startFeedback"})" "\n");
+  perch.write(R"({"command":"startFeedback"})"
+              "\n");
   ASSERT_TRUE(probe.waitFor("perch", at(100, 50, 220, 144)));
   EXPECT_TRUE(equals(kWhite)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(kWhite))));
   // No compositor: the window is cut to what is painted, so its corners are the desktop's, not

@@ -70,8 +70,9 @@ class PerchPointerTest : public ::testing::Test {
     ASSERT_TRUE(server->running());
     // A stand-in xdg-open first on PATH: it records its arguments and is noisy on its outputs,
     // which must never reach perch's event lines.
-    stub = fs::temp_directory_path() / ("perch-stub-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    stub = fs::temp_directory_path() /
+           ("perch-stub-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(stub);
     record = stub / "opened";
     std::ofstream script(stub / "xdg-open");
@@ -88,7 +89,8 @@ class PerchPointerTest : public ::testing::Test {
         std::vector<std::string>{"DISPLAY=" + server->display(),
                                  "PATH=" + stub.string() + ":" + std::getenv("PATH")});
     ASSERT_EQ(perch->readLine(), kReady);
-    perch->write(R"({"command":"show","x":100,"y":50})" "\n");
+    perch->write(R"({"command":"show","x":100,"y":50})"
+                 "\n");
     ASSERT_TRUE(probe->waitFor("perch", at(260, 94, 56, 56)));
   }
 
@@ -149,13 +151,17 @@ TEST_F(PerchPointerTest, DragMovesTheWindowWithThePointerAndSnapsWhereItWasDropp
   // Sent back in a "show", the numbers put the mascot where it was dropped.
   perch->write(R"({"command":"show","x":)" + snap["x"].dump() + R"(,"y":)" + snap["y"].dump() +
                "}\n");
-  perch->write(R"({"command":"startFeedback"})" "\n" R"({"command":"stopFeedback"})" "\n");
+  perch->write(R"({"command":"startFeedback"})"
+               "\n"
+               R"({"command":"stopFeedback"})"
+               "\n");
   EXPECT_TRUE(probe->waitFor("perch", at(360, 144, 56, 56)));
   EXPECT_EQ(readFile(record), "") << "a drag opens nothing";
 }
 
 TEST_F(PerchPointerTest, DragDuringFeedbackCollapsesItAndNoCompletionFollows) {
-  perch->write(R"({"command":"startFeedback"})" "\n");
+  perch->write(R"({"command":"startFeedback"})"
+               "\n");
   ASSERT_TRUE(probe->waitFor("perch", at(100, 50, 220, 144)));
   pointer->moveTo(288, 122);  // the expanded button's centre
   pointer->press();
@@ -181,9 +187,9 @@ TEST_F(PerchPointerTest, OverTheButtonTheCursorIsThePointingHand) {
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;
   attributes.cursor = hand;
-  Window reference = XCreateWindow(d, DefaultRootWindow(d), 600, 600, 50, 50, 0, CopyFromParent,
-                                   InputOutput, CopyFromParent, CWOverrideRedirect | CWCursor,
-                                   &attributes);
+  Window reference =
+      XCreateWindow(d, DefaultRootWindow(d), 600, 600, 50, 50, 0, CopyFromParent, InputOutput,
+                    CopyFromParent, CWOverrideRedirect | CWCursor, &attributes);
   XMapWindow(d, reference);
   XSync(d, False);
   pointer->moveTo(625, 625);

@@ -212,17 +212,21 @@ std::optional<Rect> X11MascotPlatform::panelScreen() {
   return best;
 }
 
-// Moves and resizes reach the window together with the picture and shape drawn for them (see
-// redraw()), so the server never shows a new size with an old shape, nor the reverse.
+// A move goes out at once. A resize waits for the picture and shape drawn for the new size and
+// goes out right after that shape (see redraw()), so the server never pairs a new size with an
+// old shape.
 void X11MascotPlatform::setPanelFrame(const Rect& frame) {
   frame_ = frame;
+  const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
+  if (g.width == shownGeometry_.width && g.height == shownGeometry_.height) applyGeometry();
   setNeedsDisplay();
 }
 
 void X11MascotPlatform::setPanelOrigin(Point origin) {
   frame_.x = origin.x;
   frame_.y = origin.y;
-  setNeedsDisplay();
+  applyGeometry();
+  XFlush(display_);
 }
 
 void X11MascotPlatform::applyGeometry() {
@@ -238,15 +242,18 @@ void X11MascotPlatform::applyGeometry() {
 }
 
 void X11MascotPlatform::orderFront() {
+  lastRaise_ = g_get_monotonic_time();
+  if (mapped_) {
+    XRaiseWindow(display_, window_);
+    setNeedsDisplay();
+    return;
+  }
   // Drawn and shaped before it is mapped, so it never shows unshaped; the exposure that follows
   // the map shows the picture.
-  const bool wasMapped = mapped_;
   mapped_ = true;
   redraw();
   XMapRaised(display_, window_);
   XFlush(display_);
-  lastRaise_ = g_get_monotonic_time();
-  if (wasMapped) showPicture();
 }
 
 void X11MascotPlatform::orderOut() {
