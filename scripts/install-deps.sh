@@ -17,6 +17,8 @@ packages=(
   xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)
   clang-14 lld-14 llvm-14 file
+  # clang's fuzzer and sanitizer runtimes: scripts/fuzz.sh and the ThreadSanitizer test
+  libclang-rt-14-dev
 )
 
 missing=()

@@ -1,0 +1,238 @@
+// Fuzzes vigil's modifier tracking on the fake platform: any sequence of tap notifications (flags
+// changed, key down and up, both tap-disabled kinds, the tap lost, types no one handles), with any
+// key codes and flags. The lines the platform recorded are parsed back and checked against the
+// set of keys the monitor says are down.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake_monitor_platform.h"
+#include "hotkey_monitor.h"
+#include "monitor_platform.h"
+
+namespace {
+
+using namespace vigil;
+namespace flag = ModifierFlag;
+
+void check(bool holds, const char* what) {
+  if (holds) return;
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+// The tracked keys by key code: the shared bit of their kind, their own side bit (none for fn)
+// and every side bit of their kind.
+struct Tracked {
+  std::string name;
+  std::uint64_t shared, own, kindSides;
+};
+const std::map<std::int64_t, Tracked> kTracked = {
+    {55,
+     {"left_command", flag::command, flag::leftCommand, flag::leftCommand | flag::rightCommand}},
+    {54,
+     {"right_command", flag::command, flag::rightCommand, flag::leftCommand | flag::rightCommand}},
+    {58,
+     {"left_alt", flag::alternate, flag::leftAlternate,
+      flag::leftAlternate | flag::rightAlternate}},
+    {61,
+     {"right_alt", flag::alternate, flag::rightAlternate,
+      flag::leftAlternate | flag::rightAlternate}},
+    {59,
+     {"left_control", flag::control, flag::leftControl, flag::leftControl | flag::rightControl}},
+    {56, {"left_shift", flag::shift, flag::leftShift, flag::leftShift | flag::rightShift}},
+    {60, {"right_shift", flag::shift, flag::rightShift, flag::leftShift | flag::rightShift}},
+    {63, {"fn", flag::secondaryFn, 0, 0}},
+};
+
+// Every flag bit the monitor could look at, for building flags bit by bit.
+constexpr std::uint64_t kBits[] = {
+    flag::shift,        flag::control,      flag::alternate,     flag::command,
+    flag::secondaryFn,  flag::leftControl,  flag::leftShift,     flag::rightShift,
+    flag::leftCommand,  flag::rightCommand, flag::leftAlternate, flag::rightAlternate,
+    flag::rightControl,
+};
+
+struct ParsedLine {
+  std::string event, key, state, message;
+};
+
+ParsedLine parse(const std::string& line) {
+  const auto json = nlohmann::ordered_json::parse(line, nullptr, false);
+  check(json.is_object() && json.contains("event") && json["event"].is_string(),
+        "every line is a JSON object with an \"event\" string");
+  check(json.dump() == line, "lines are compact, keys in the written order");
+  ParsedLine parsed;
+  parsed.event = json["event"].get<std::string>();
+  const auto text = [&](const char* key) {
+    return json.contains(key) && json[key].is_string() ? json[key].get<std::string>() : "";
+  };
+  parsed.key = text("key");
+  parsed.state = text("state");
+  parsed.message = text("message");
+  return parsed;
+}
+
+class Session {
+ public:
+  Session(bool tapCanBeCreated, bool sourceCanBeCreated, bool trusted)
+      : monitor_(platform_, false) {
+    platform_.tapCanBeCreated = tapCanBeCreated;
+    platform_.sourceCanBeCreated = sourceCanBeCreated;
+    platform_.trusted = trusted;
+    monitor_.start();
+    for (const std::string& line : platform_.takeLines()) {
+      check(parse(line).event != "modifier", "no key is reported before one is pressed");
+    }
+  }
+
+  void step(FuzzedDataProvider& provider) {
+    const auto kind = provider.ConsumeIntegralInRange<int>(0, 11);
+    if (kind <= 4) {
+      flagsChanged(KeyEvent{keyCode(provider), flags(provider)});
+    } else if (kind == 5 || kind == 6) {
+      // Key down and key up pass by; so does every type no one handles.
+      const std::uint32_t type = kind == 5 ? EventType::keyDown : EventType::keyUp;
+      unhandled(type, KeyEvent{keyCode(provider), flags(provider)});
+    } else if (kind == 7) {
+      const auto type = provider.ConsumeIntegral<std::uint32_t>();
+      if (type == EventType::flagsChanged || type == EventType::tapDisabledByTimeout ||
+          type == EventType::tapDisabledByUserInput) {
+        return;
+      }
+      unhandled(type, KeyEvent{keyCode(provider), flags(provider)});
+    } else if (kind == 8 || kind == 9) {
+      released(kind == 8 ? EventType::tapDisabledByTimeout : EventType::tapDisabledByUserInput);
+    } else if (kind == 10) {
+      released(std::nullopt);
+    } else {
+      // A tap callback with no monitor behind it does nothing.
+      const std::set<std::string> before = monitor_.modifierKeysDown();
+      deliverTapEvent(nullptr, EventType::flagsChanged, KeyEvent{keyCode(provider), ~0ULL});
+      check(read().empty() && monitor_.modifierKeysDown() == before,
+            "a callback without its monitor writes nothing");
+    }
+  }
+
+ private:
+  static std::int64_t keyCode(FuzzedDataProvider& provider) {
+    // Mostly the neighbourhood of the table (57 and 62 are untracked), now and then anything.
+    if (provider.ConsumeBool()) return provider.ConsumeIntegralInRange<std::int64_t>(53, 64);
+    return provider.ConsumeIntegral<std::int64_t>();
+  }
+  static std::uint64_t flags(FuzzedDataProvider& provider) {
+    if (provider.ConsumeIntegralInRange<int>(0, 7) == 0) {
+      return provider.ConsumeIntegral<std::uint64_t>();
+    }
+    const auto chosen = provider.ConsumeIntegral<std::uint16_t>();
+    std::uint64_t flags = 0;
+    for (std::size_t i = 0; i < std::size(kBits); ++i) {
+      if (chosen & (1u << i)) flags |= kBits[i];
+    }
+    return flags;
+  }
+
+  void flagsChanged(const KeyEvent& event) {
+    monitor_.handleEvent(EventType::flagsChanged, event);
+    const std::vector<ParsedLine> lines = read();
+    const auto row = kTracked.find(event.keyCode);
+    if (row == kTracked.end()) {
+      check(lines.empty(), "a key code outside the table writes nothing");
+      return;
+    }
+    const Tracked& key = row->second;
+    check(lines.size() <= 1, "one flags change writes at most one line");
+    if (!lines.empty()) {
+      check(lines[0].event == "modifier" && lines[0].key == key.name,
+            "a flags change reports only its own key");
+    }
+    const bool down = monitor_.modifierKeysDown().count(key.name) > 0;
+    if ((event.flags & (key.shared | key.kindSides)) == 0) {
+      check(!down, "flags with no bit of the key's kind leave it up");
+    }
+    if ((event.flags & key.shared) != 0 && (key.own == 0 || (event.flags & key.own) != 0)) {
+      check(down, "flags with the kind's bit and the key's own bit hold it down");
+    }
+    // The same notification again is a repeat: nothing new to say.
+    monitor_.handleEvent(EventType::flagsChanged, event);
+    check(read().empty(), "a repeated flags change writes nothing");
+  }
+
+  void unhandled(std::uint32_t type, const KeyEvent& event) {
+    const std::set<std::string> before = monitor_.modifierKeysDown();
+    monitor_.handleEvent(type, event);
+    check(read().empty() && monitor_.modifierKeysDown() == before,
+          "key down, key up and unknown types write nothing and change nothing");
+  }
+
+  // A tap-disabled notice (with its type), or the tap lost for good (none).
+  void released(std::optional<std::uint32_t> disabledType) {
+    const std::set<std::string> held = monitor_.modifierKeysDown();
+    const bool hadTap = monitor_.holdsEventTap();
+    if (disabledType) {
+      monitor_.handleEvent(*disabledType, KeyEvent{});
+    } else {
+      monitor_.handleTapLost("X server connection lost.");
+    }
+    const std::vector<ParsedLine> lines = read();
+    check(monitor_.modifierKeysDown().empty(), "nothing is held after the tap stops");
+    check(lines.size() == held.size() + 1, "one \"up\" per held key, then one status line");
+    std::set<std::string> ups;
+    for (std::size_t i = 0; i < held.size(); ++i) {
+      check(lines[i].event == "modifier" && lines[i].state == "up", "the releases come first");
+      ups.insert(lines[i].key);
+    }
+    check(ups == held, "every held key, and only those, is reported up first");
+    const ParsedLine& status = lines.back();
+    check(status.event == "status", "a status line follows the releases");
+    const bool reenabled = disabledType && hadTap;
+    check(status.state == (reenabled ? "ready" : "degraded"),
+          "\"ready\" after a re-enabled tap, \"degraded\" without one");
+  }
+
+  // The lines written since the last read, parsed, with the per-key order checked: "down" only
+  // from up, "up" only from down, and the set of held keys the same as the lines say.
+  std::vector<ParsedLine> read() {
+    std::vector<ParsedLine> parsed;
+    for (const std::string& line : platform_.takeLines()) {
+      ParsedLine p = parse(line);
+      if (p.event == "modifier") {
+        bool known = false;
+        for (const auto& [code, key] : kTracked) known = known || key.name == p.key;
+        check(known, "only tracked keys are reported");
+        if (p.state == "down") {
+          check(down_.insert(p.key).second, "a \"down\" follows nothing or an \"up\"");
+        } else {
+          check(p.state == "up", "a key's state is \"down\" or \"up\"");
+          check(down_.erase(p.key) == 1, "every \"up\" follows a \"down\" for that key");
+        }
+      }
+      parsed.push_back(std::move(p));
+    }
+    check(monitor_.modifierKeysDown() == down_,
+          "a key is held exactly when its last line was \"down\"");
+    return parsed;
+  }
+
+  FakeMonitorPlatform platform_;
+  HotkeyMonitor monitor_;
+  std::set<std::string> down_;  // keys whose last line was "down"
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider provider(data, size);
+  const auto setup = provider.ConsumeIntegral<std::uint8_t>();
+  // Mostly a working tap; sometimes none (then every notice ends "degraded").
+  Session session((setup & 7) != 0, (setup & 8) == 0 || (setup & 16) == 0, (setup & 32) == 0);
+  while (provider.remaining_bytes() > 0) session.step(provider);
+  return 0;
+}
