@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <future>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,39 @@ TEST_F(PerchTest, FeedbackExpandsThenCompletesOnceAndShrinks) {
   EXPECT_EQ(perch->readLine(6s), kComplete);
   expectWindow(260, 94, 56, 56);
   expectNoMoreOutputAfterInputEnds();
+}
+
+TEST_F(PerchTest, StaysAboveWindowsMappedOverIt) {
+  ASSERT_EQ(perch->readLine(), kReady);
+  send(R"({"command":"show","x":100,"y":50})"
+       "\n");
+  expectWindow(260, 94, 56, 56);
+  Display* d = probe->display();
+  const auto mascot = probe->findWindow("perch");
+  ASSERT_TRUE(mascot);
+  // Another always-on-top window appears over it: the mascot comes back to the top.
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  Window cover = XCreateWindow(d, DefaultRootWindow(d), 200, 50, 200, 200, 0, CopyFromParent,
+                               InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+  XMapRaised(d, cover);
+  XSync(d, False);
+  auto topmost = [&] {
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
+    const Window top = count > 0 ? children[count - 1] : 0;
+    XFree(children);
+    return top;
+  };
+  Window top = topmost();
+  for (int i = 0; i < 500 && top != *mascot; ++i) {
+    std::this_thread::sleep_for(10ms);
+    top = topmost();
+  }
+  EXPECT_EQ(top, *mascot);
+  XDestroyWindow(d, cover);
+  XSync(d, False);
 }
 
 TEST_F(PerchTest, HideDuringFeedbackNeverCompletes) {
