@@ -17,6 +17,9 @@ packages=(
   xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)
   clang-14 lld-14 llvm-14 file
+  # manual pages (scdoc), the Debian package (dpkg-shlibdeps, lintian, man to check the pages),
+  # and xdg-open, through which the demo's mascot reaches its deep-link handler
+  scdoc dpkg-dev lintian man-db xdg-utils
   # clang's fuzzer and sanitizer runtimes: scripts/fuzz.sh and the ThreadSanitizer test
   libclang-rt-14-dev
 )

@@ -22,6 +22,11 @@ run_suite() {
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# What reaches users, from that build: the install, the manual pages, the Debian package run
+# from a throwaway root. Each of its checks counts as one test.
+echo "== build: install, manual pages and the Debian package" >&2
+scripts/check-package.sh build | tee build/package.log
+passed=$((passed + $(sed -n 's/^package checks: \([0-9]*\) passed$/\1/p' build/package.log)))
 # perch reads input about 15 times slower under ASan: its noise test gets 128 MiB, not 1 GiB.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   PERCH_NOISE_MIB=128 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
