@@ -212,6 +212,7 @@ class DemoHost {
   void send(const json& command) {
     const std::string line = command.dump();
     say("to perch: ", line);
+    if (command["command"] == "startFeedback") ++startsSent_;
     const std::string bytes = line + "\n";
     if (write(perch_.in, bytes.data(), bytes.size()) < 0) say("-- ", "perch is gone");
   }
@@ -243,10 +244,13 @@ class DemoHost {
                        " for the start feedback, click the mascot, or drag it; Ctrl-C ends");
       }
       maybeStartScript();
+    } else if (name == "startFeedbackComplete") {
+      ++completions_;
     } else if (name == "snap" && event.value("x", json()).is_number() &&
                event.value("y", json()).is_number()) {
       // The real host keeps the place for its next "show"; here the next show comes at once.
       show(event["x"], event["y"]);
+      ++snapsShown_;
     }
   }
 
@@ -283,7 +287,12 @@ class DemoHost {
       return;
     }
     auto key = kKeyCodes.find(options_.key);
-    const unsigned hold = key != kKeyCodes.end() ? key->second : 108;
+    if (key == kKeyCodes.end()) {
+      say("-- ", "no X key code known for " + options_.key + " in a scripted run");
+      quit();
+      return;
+    }
+    const unsigned hold = key->second;
     after(500, [this] { shot("perch-idle"); });
     after(0, [this] {
       say("script: ",
@@ -314,6 +323,7 @@ class DemoHost {
       keyboard_->press(hold);
       keyboard_->sync();
     });
+    until([this] { return startsSent_ >= 1; });
     after(1000, [this] { shot("perch-feedback"); });
     after(500, [this, hold] {
       say("script: ", "release " + options_.key);
@@ -326,14 +336,17 @@ class DemoHost {
       pointer_->press();
       pointer_->release();
     });
-    after(3800, [this] {
+    // On to the drag once the click's deep link has started a feedback and it has run its course.
+    until([this] { return startsSent_ >= 2 && completions_ >= 1; });
+    after(300, [this] {
       say("script: ", "drag the mascot 300 right and 200 down");
       pointer_->moveTo(buttonX(), buttonY());
       pointer_->press();
       pointer_->glideTo(buttonX() + 300, buttonY() + 200, 20);
       pointer_->release();
     });
-    after(1000, [this] { shot("perch-moved"); });
+    until([this] { return snapsShown_ >= 1; });
+    after(500, [this] { shot("perch-moved"); });
     after(200, [this] { quit(); });
     runNextStep();
   }
@@ -350,7 +363,11 @@ class DemoHost {
   }
 
   void after(unsigned delayMs, std::function<void()> action) {
-    steps_.push_back({delayMs, std::move(action)});
+    steps_.push_back({delayMs, std::move(action), {}});
+  }
+  // Waits, looking every 50 ms, until `ready` holds (the run's one-minute limit bounds it).
+  void until(std::function<bool()> ready) {
+    steps_.push_back({50, [] {}, std::move(ready)});
   }
 
   void runNextStep() {
@@ -360,7 +377,10 @@ class DemoHost {
 
   static gboolean stepDue(gpointer data) {
     auto* self = static_cast<DemoHost*>(data);
-    self->steps_[self->nextStep_++].action();
+    Step& step = self->steps_[self->nextStep_];
+    if (step.ready && !step.ready()) return G_SOURCE_CONTINUE;
+    ++self->nextStep_;
+    step.action();
     self->runNextStep();
     return G_SOURCE_REMOVE;
   }
@@ -368,6 +388,7 @@ class DemoHost {
   struct Step {
     unsigned delayMs;
     std::function<void()> action;
+    std::function<bool()> ready;
   };
 
   Options options_;
@@ -376,6 +397,7 @@ class DemoHost {
   Child vigil_, perch_;
   std::unique_ptr<LineSource> links_, vigilLines_, perchLines_;
   bool perchReady_ = false, vigilSettled_ = false, scriptStarted_ = false;
+  int startsSent_ = 0, completions_ = 0, snapsShown_ = 0;
   double shownX_ = kShowX, shownY_ = kShowY;
   std::unique_ptr<e2e::XTestKeyboard> keyboard_;
   std::unique_ptr<e2e::XTestPointer> pointer_;
