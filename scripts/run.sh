@@ -66,7 +66,8 @@ rm -rf "$work"
 mkdir -p "$shots"
 xsetroot -solid '#4a5a78'  # a desktop colour, so the screenshots show what is see-through
 
-"$bin/vigil" > >(sed -u 's/^/vigil: /') &
+# The injected keys reach this Xvfb alone: its X11 backend, even from a Wayland session.
+"$bin/vigil" --backend x11 > >(sed -u 's/^/vigil: /') &
 pids+=($!)
 sleep 0.5
 say "vigil: left Shift, right Shift, left Super held while right Super is tapped, left and right" \
