@@ -114,13 +114,15 @@ std::vector<KeyEvent> EvdevKeyboards::resync(KeyboardId id, const std::set<unsig
   auto found = keyboards_.find(id);
   if (found == keyboards_.end()) return out;
   Keyboard& keyboard = found->second;
+  // Releases first, then presses: the host never sees more keys down than were truly held.
+  for (std::size_t n = 0; n < kModifiers.size(); ++n) {
+    if (heldNow.count(kModifiers[n].code) != 0) continue;
+    keyboard.unseen &= ~bit(static_cast<int>(n));
+    release(keyboard, static_cast<int>(n), out);
+  }
   for (std::size_t n = 0; n < kModifiers.size(); ++n) {
     const int i = static_cast<int>(n);
-    const bool held = heldNow.count(kModifiers[n].code) != 0;
-    if (!held) {
-      keyboard.unseen &= ~bit(i);
-      release(keyboard, i, out);
-    } else if ((keyboard.unseen & bit(i)) == 0) {
+    if (heldNow.count(kModifiers[n].code) != 0 && (keyboard.unseen & bit(i)) == 0) {
       press(keyboard, i, out);
     }
   }
