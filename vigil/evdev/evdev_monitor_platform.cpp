@@ -334,9 +334,10 @@ void EvdevMonitorPlatform::onUdevEvent() {
         int error = openKeyboard(syspath, devnode);
         if (isPermissionError(error)) {
           // Hearing only some keyboards would miss keys silently: stop, saying why.
+          const std::string message = "Cannot read the keyboard " + std::string(devnode) + ": " +
+                                      std::strerror(error) + ".";
           udev_device_unref(device);
-          monitor_->handleTapLost("Cannot read the keyboard " + std::string(devnode) + ": " +
-                                  std::strerror(error) + ".");
+          monitor_->handleTapLost(message);
           stop();
           return;
         }
