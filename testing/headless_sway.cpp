@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kSway = "/usr/bin/sway";
 constexpr const char* kXwayland = "/usr/bin/Xwayland";
-constexpr const char* kRunuser = "/usr/sbin/runuser";
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
 
 // The parent and the command line of a process, from /proc.
 bool readProcess(pid_t pid, pid_t* parent, std::vector<std::string>* argv) {
@@ -51,8 +51,8 @@ bool descendsFrom(pid_t pid, pid_t ancestor) {
 std::string HeadlessSway::unavailableReason(const std::string& user) {
   if (access(kSway, X_OK) != 0) return "no sway (Debian package sway)";
   if (access(kXwayland, X_OK) != 0) return "no Xwayland (Debian package xwayland)";
-  if (access(kRunuser, X_OK) != 0) return "no runuser (Debian package util-linux)";
-  if (geteuid() != 0) return "not root: sway runs as another user through runuser";
+  if (access(kSetpriv, X_OK) != 0) return "no setpriv (Debian package util-linux)";
+  if (geteuid() != 0) return "not root: sway must run as another user";
   if (getpwnam(user.c_str()) == nullptr) return "no user " + user;
   return "";
 }
@@ -71,25 +71,31 @@ HeadlessSway::HeadlessSway(const std::string& user) : user_(user) {
   }
   std::ofstream(root_ + "/config") << "xwayland force\n";
   // Everything the child needs is made before fork: it only redirects and executes.
+  std::vector<std::string> argv = asUser();
+  for (std::string arg :
+       {std::string("/usr/bin/env"), std::string("-i"), "HOME=" + root_ + "/home",
+        "XDG_RUNTIME_DIR=" + root_ + "/run", std::string("PATH=/usr/bin:/bin"),
+        std::string("WLR_BACKENDS=headless"), std::string("WLR_LIBINPUT_NO_DEVICES=1"),
+        std::string("WLR_RENDERER=pixman"), std::string(kSway), std::string("-c"),
+        root_ + "/config"}) {
+    argv.push_back(arg);
+  }
+  std::vector<char*> args;
+  for (std::string& arg : argv) args.push_back(arg.data());
+  args.push_back(nullptr);
   const std::string log = root_ + "/log";
-  const std::string home = "HOME=" + root_ + "/home";
-  const std::string runtime = "XDG_RUNTIME_DIR=" + root_ + "/run";
-  const std::string config = root_ + "/config";
   pid_ = fork();
   if (pid_ == 0) {
     FILE* out = freopen(log.c_str(), "w", stdout);
     if (out != nullptr) dup2(fileno(out), STDERR_FILENO);
-    execl(kRunuser, kRunuser, "-u", user.c_str(), "--", "/usr/bin/env", "-i", home.c_str(),
-          runtime.c_str(), "PATH=/usr/bin:/bin", "WLR_BACKENDS=headless",
-          "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", kSway, "-c", config.c_str(),
-          static_cast<char*>(nullptr));
+    execv(args[0], args.data());
     _exit(127);
   }
 }
 
 HeadlessSway::~HeadlessSway() {
   if (pid_ > 0) {
-    // runuser hands the signal on to sway, which takes its Xwayland down with it.
+    // Sway takes its Xwayland down with it.
     kill(pid_, SIGTERM);
     int status = 0;
     for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) {
@@ -129,6 +135,13 @@ std::string HeadlessSway::waitForXwayland(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return "";
+}
+
+std::vector<std::string> HeadlessSway::asUser() const {
+  const passwd* account = getpwnam(user_.c_str());
+  if (account == nullptr) return {"/bin/false"};
+  return {kSetpriv, "--reuid=" + std::to_string(account->pw_uid),
+          "--regid=" + std::to_string(account->pw_gid), "--clear-groups", "--"};
 }
 
 std::string HeadlessSway::logTail() const {

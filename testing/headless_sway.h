@@ -1,12 +1,15 @@
 // A private headless sway (wlroots' headless backend, pixman rendering, no input devices) with
 // Xwayland started at once, run as an unprivileged user because sway refuses to run as root.
-// Its home and runtime directory are fresh temporary ones owned by that user.
+// Its home and runtime directory are fresh temporary ones owned by that user. The user is taken
+// on with setpriv, which executes in place: sway is this process's own child, ended and reaped
+// here (runuser would stay in between, and leave its child unreaped when signalled).
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -25,6 +28,8 @@ class HeadlessSway {
   // The end of sway's log, for a failure message.
   std::string logTail() const;
   const std::string& user() const { return user_; }
+  // A command line's beginning that runs the rest as this user, with no supplementary groups.
+  std::vector<std::string> asUser() const;
 
  private:
   std::string user_;

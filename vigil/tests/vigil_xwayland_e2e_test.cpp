@@ -6,7 +6,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <optional>
 
 #include "child_process.h"
 #include "headless_sway.h"
@@ -25,29 +24,17 @@ const std::string kX11Capability =
     R"({"event":"capability","platform":"linux","supportsFn":false,"supportsModifierOnly":true,)"
     R"("requiresAccessibilityPermission":false})";
 
-// Ends vigil through runuser, which hands the signal on, so no vigil is left behind; the exit
-// status if vigil had already ended on its own.
-std::optional<int> endVigil(ChildProcess& vigil) {
-  if (auto status = vigil.waitExit(1s)) return status;
-  vigil.kill(SIGTERM);
-  vigil.waitExit();
-  return std::nullopt;
-}
-
 // vigil as sway's user (Xwayland admits no one else), with DISPLAY alone in its environment:
-// no WAYLAND_DISPLAY and no XDG_SESSION_TYPE say that a Wayland session runs. Ended on the way
-// out whatever the test saw.
-using Vigil = std::unique_ptr<ChildProcess, void (*)(ChildProcess*)>;
-
-Vigil startVigil(const e2e::HeadlessSway& sway, const std::string& display,
-                 const std::vector<std::string>& args = {}) {
-  std::vector<std::string> argv{"/usr/sbin/runuser", "-u", sway.user(),          "--",
-                                "/usr/bin/env",      "-i", "DISPLAY=" + display, VIGIL_BINARY};
+// no WAYLAND_DISPLAY and no XDG_SESSION_TYPE say that a Wayland session runs.
+std::unique_ptr<ChildProcess> startVigil(const e2e::HeadlessSway& sway, const std::string& display,
+                                         const std::vector<std::string>& args = {}) {
+  std::vector<std::string> argv = sway.asUser();
+  for (const std::string& arg : {std::string("/usr/bin/env"), std::string("-i"),
+                                 "DISPLAY=" + display, std::string(VIGIL_BINARY)}) {
+    argv.push_back(arg);
+  }
   argv.insert(argv.end(), args.begin(), args.end());
-  return Vigil(new ChildProcess(argv), [](ChildProcess* vigil) {
-    endVigil(*vigil);
-    delete vigil;
-  });
+  return std::make_unique<ChildProcess>(argv);
 }
 
 Lines readUntilEnd(ChildProcess& vigil, std::chrono::milliseconds timeout) {
@@ -84,9 +71,10 @@ TEST_F(VigilXwaylandTest, ReadsTheKernelsKeyboardsInsteadOfSayingReadyThroughX11
                             R"(input devices to read (a container or a sandbox?)."})",
                             R"({"event":"status","state":"degraded",)"
                             R"("message":"Kernel keyboard events unavailable."})"}));
+    EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
   }
-  auto status = endVigil(*vigil);
-  EXPECT_TRUE(e2e::exitedCleanly(status)) << "vigil kept running or failed";
+  vigil->kill(SIGTERM);
+  EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
   EXPECT_EQ(vigil->errorOutput(), "");
 }
 
@@ -97,6 +85,8 @@ TEST_F(VigilXwaylandTest, OverrideToX11SaysReadyOnTheSameDisplay) {
   EXPECT_EQ(vigil->readLine().value_or(""), R"({"event":"status","state":"starting"})");
   EXPECT_EQ(vigil->readLine().value_or(""), kX11Capability);
   EXPECT_EQ(vigil->readLine().value_or(""), kReady);
+  vigil->kill(SIGTERM);
+  EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
 }
 
 }  // namespace
