@@ -11,10 +11,14 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxrandr-dev libxfixes-dev libxext-dev libxcursor-dev
   libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev
   libgtest-dev
+  # vigil's kernel backend: keyboards found through libudev, read through libevdev
+  libudev-dev libevdev-dev udev
   # a sans font for the mascot's text, and SVG avatars
   fonts-dejavu-core librsvg2-common
   # a display for tests and for machines without one, and the X tools the tests compare against
   xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr
+  # a Wayland session for vigil's end-to-end tests: headless sway with Xwayland
+  sway xwayland
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)
   clang-14 lld-14 llvm-14 file
   # manual pages (scdoc), the Debian package (dpkg-shlibdeps, lintian, man to check the pages),
@@ -24,10 +28,20 @@ packages=(
   libclang-rt-14-dev
 )
 
+# udev and libudev-dev come from systemd's source: at any other version than the installed
+# libudev1, apt would upgrade systemd with them. Pin them to it.
+libudev1=$(dpkg-query -W -f='${Version}' libudev1 2>/dev/null || true)
+pinned() {
+  case $1 in
+    udev | libudev-dev) [ -n "$libudev1" ] && echo "$1=$libudev1" && return ;;
+  esac
+  echo "$1"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-  [ "$status" = installed ] || missing+=("$p")
+  [ "$status" = installed ] || missing+=("$(pinned "$p")")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -179,7 +179,10 @@ class DemoHost {
     links_ = std::make_unique<LineSource>(
         dup(stub_.fd()), [this](const std::string& link) { onLink(link); }, [] {});
     char** env = g_get_environ();
-    auto vigil = spawn({options_.bin + "/vigil"}, env);
+    // The scripted run's keys are injected into its own X server, which only X11 hears.
+    std::vector<std::string> vigilArgs{options_.bin + "/vigil"};
+    if (options_.script) vigilArgs.insert(vigilArgs.end(), {"--backend", "x11"});
+    auto vigil = spawn(vigilArgs, env);
     g_strfreev(env);
     char** perchEnv = stub_.environment();
     auto perch = spawn({options_.bin + "/perch"}, perchEnv);

@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> env{"DISPLAY=" + server.display()};
   e2e::XTestKeyboard keyboard(server.display());
 
-  e2e::ChildProcess vigil({vigilPath}, env);
-  for (int i = 0; i < 3; ++i) vigil.readLine();  // starting, capability, ready
+  e2e::ChildProcess vigil({vigilPath, "--backend", "x11"}, env);  // the keys come from this Xvfb
+  for (int i = 0; i < 3; ++i) vigil.readLine();                   // starting, capability, ready
   long ticksBefore = e2e::cpuTicks(vigil.pid());
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
   long idleTicks = e2e::cpuTicks(vigil.pid()) - ticksBefore;

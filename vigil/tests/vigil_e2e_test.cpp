@@ -31,8 +31,9 @@ std::string up(const std::string& key) {
   return R"({"event":"modifier","key":")" + key + R"(","state":"up"})";
 }
 
+// The X11 backend by name: the keys come from this Xvfb, whatever session runs the tests.
 std::unique_ptr<ChildProcess> startVigil(const std::string& display) {
-  return std::make_unique<ChildProcess>(std::vector<std::string>{VIGIL_BINARY},
+  return std::make_unique<ChildProcess>(std::vector<std::string>{VIGIL_BINARY, "--backend", "x11"},
                                         std::vector<std::string>{"DISPLAY=" + display});
 }
 

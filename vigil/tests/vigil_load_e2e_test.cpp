@@ -31,7 +31,7 @@ TEST(VigilLoadTest, TenThousandPressReleasePairsGiveTwentyThousandLinesInOrder) 
 
   e2e::XvfbServer server;
   ASSERT_TRUE(server.running());
-  ChildProcess vigil({VIGIL_BINARY}, {"DISPLAY=" + server.display()});
+  ChildProcess vigil({VIGIL_BINARY, "--backend", "x11"}, {"DISPLAY=" + server.display()});
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(vigil.readLine()) << "start-up line " << i;
 
   // Injected from a thread of its own while this one reads, so neither side waits on the other.

@@ -1,0 +1,354 @@
+#include "evdev_monitor_platform.h"
+
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <libevdev/libevdev.h>
+#include <libudev.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <set>
+
+#include "line_writer.h"
+
+namespace vigil {
+namespace {
+
+constexpr const char* kInputDirectory = "/dev/input";
+
+PlatformFacts evdevFacts() {
+  PlatformFacts facts;
+  // The kernel sees Fn where a keyboard reports it; reading keyboards needs the input group.
+  facts.capability = CapabilityEvent{"linux", true, true, true};
+  facts.permissionRequiredMessage = kInputGroupMessage;
+  facts.tapUnavailableMessage = "Kernel keyboard events unavailable.";
+  facts.tapNotRestoredMessage = "Kernel keyboard events stopped and could not be restored.";
+  return facts;
+}
+
+bool isEventNode(const char* devnode) {
+  return devnode != nullptr && std::strncmp(devnode, "/dev/input/event", 16) == 0;
+}
+
+// Keeps only the tracked keys: every other event type and key code is disabled, so libevdev
+// drops their events and holds no state of them (the value read at open is cleared first).
+void keepOnlyTrackedKeys(libevdev* device) {
+  const std::vector<unsigned>& tracked = trackedEvdevCodes();
+  for (unsigned type = EV_KEY + 1; type <= EV_MAX; ++type) {
+    if (libevdev_has_event_type(device, type)) libevdev_disable_event_type(device, type);
+  }
+  for (unsigned code = 0; code <= KEY_MAX; ++code) {
+    if (!libevdev_has_event_code(device, EV_KEY, code)) continue;
+    if (std::find(tracked.begin(), tracked.end(), code) != tracked.end()) continue;
+    libevdev_set_event_value(device, EV_KEY, code, 0);
+    libevdev_disable_event_code(device, EV_KEY, code);
+  }
+}
+
+std::set<unsigned> trackedKeysHeld(libevdev* device) {
+  std::set<unsigned> held;
+  for (unsigned code : trackedEvdevCodes()) {
+    if (libevdev_has_event_code(device, EV_KEY, code) &&
+        libevdev_get_event_value(device, EV_KEY, code) == 1) {
+      held.insert(code);
+    }
+  }
+  return held;
+}
+
+}  // namespace
+
+EvdevMonitorPlatform::EvdevMonitorPlatform() : facts_(evdevFacts()) {
+  loop_ = g_main_loop_new(nullptr, FALSE);
+  // The host closing our standard output ends the run quietly; so does a polite signal.
+  outputWatch_ = g_unix_fd_add(
+      STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
+      [](gint, GIOCondition, gpointer data) -> gboolean {
+        auto* self = static_cast<EvdevMonitorPlatform*>(data);
+        self->outputWatch_ = 0;
+        self->stop();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  for (int i = 0; i < 3; ++i) {
+    signalWatches_[i] = g_unix_signal_add(
+        signals[i],
+        [](gpointer self) -> gboolean {
+          static_cast<EvdevMonitorPlatform*>(self)->stop();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
+}
+
+EvdevMonitorPlatform::~EvdevMonitorPlatform() {
+  closeAll();
+  for (guint watch : signalWatches_) g_source_remove(watch);
+  if (outputWatch_ != 0) g_source_remove(outputWatch_);
+  g_main_loop_unref(loop_);
+}
+
+bool EvdevMonitorPlatform::isProcessTrusted(bool) {
+  discover();
+  return access_->permitted;
+}
+
+TapCreation EvdevMonitorPlatform::createEventTap(HotkeyMonitor& monitor) {
+  if (!access_) discover();
+  if (access_->failure) {
+    closeAll();
+    return {nullptr, *access_->failure};
+  }
+  monitor_ = &monitor;
+  // The keyboards and the udev monitor are the tap; this token only says it exists.
+  return {std::make_shared<int>(0), {}};
+}
+
+PlatformRef EvdevMonitorPlatform::createRunLoopSource(const PlatformRef& tap) { return tap; }
+
+void EvdevMonitorPlatform::addRunLoopSource(const PlatformRef&) {
+  udevWatch_ = g_unix_fd_add(
+      udev_monitor_get_fd(udevMonitor_), static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
+      [](gint, GIOCondition, gpointer self) -> gboolean {
+        static_cast<EvdevMonitorPlatform*>(self)->onUdevEvent();
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+  for (auto& [id, keyboard] : keyboards_) watch(*keyboard);
+  attached_ = true;
+}
+
+// Nothing is ever grabbed or switched off, so there is nothing to enable.
+void EvdevMonitorPlatform::enableTap(const PlatformRef&, bool) {}
+
+// The keyboards were opened with the tap; the udev monitor follows them from here on.
+void EvdevMonitorPlatform::observeKeyboardDevices() {}
+
+void EvdevMonitorPlatform::runLoop() {
+  if (!attached_) return;
+  g_main_loop_run(loop_);
+}
+
+void EvdevMonitorPlatform::writeLine(std::string_view line) {
+  if (!writeLineToStdout(line)) stop();
+}
+
+void EvdevMonitorPlatform::stop() { g_main_loop_quit(loop_); }
+
+void EvdevMonitorPlatform::discover() {
+  struct stat info {};
+  if (stat(kInputDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) {
+    access_ = judgeKeyboardAccess(false, {}, 0, 0);
+    return;
+  }
+  udev_ = udev_new();
+  if (udev_ != nullptr) udevMonitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+  // Listening starts before the first scan, so a keyboard plugged in meanwhile is not missed.
+  if (udevMonitor_ == nullptr ||
+      udev_monitor_filter_add_match_subsystem_devtype(udevMonitor_, "input", nullptr) < 0 ||
+      udev_monitor_enable_receiving(udevMonitor_) < 0) {
+    access_ = KeyboardAccess{true, std::string("Unable to watch for keyboards through udev.")};
+    return;
+  }
+  int otherReadable = 0, otherDenied = 0;
+  std::vector<KeyboardOpening> openings = scan(&otherReadable, &otherDenied);
+  access_ = judgeKeyboardAccess(true, openings, otherReadable, otherDenied);
+}
+
+std::vector<KeyboardOpening> EvdevMonitorPlatform::scan(int* otherReadable, int* otherDenied) {
+  std::vector<KeyboardOpening> openings;
+  std::set<std::string> listed;
+  udev_enumerate* enumerate = udev_enumerate_new(udev_);
+  if (enumerate == nullptr) return openings;
+  udev_enumerate_add_match_subsystem(enumerate, "input");
+  udev_enumerate_scan_devices(enumerate);
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    udev_device* device = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+    if (device == nullptr) continue;
+    const char* devnode = udev_device_get_devnode(device);
+    if (isEventNode(devnode)) {
+      std::string syspath = udev_device_get_syspath(device);
+      if (isKeyboard(device)) {
+        listed.insert(syspath);
+        openings.push_back({devnode, openKeyboard(syspath, devnode)});
+      } else if (faccessat(AT_FDCWD, devnode, R_OK, AT_EACCESS) == 0) {
+        ++*otherReadable;
+      } else if (isPermissionError(errno)) {
+        ++*otherDenied;
+      }
+    }
+    udev_device_unref(device);
+  }
+  udev_enumerate_unref(enumerate);
+  std::vector<EvdevKeyboards::KeyboardId> gone;
+  for (const auto& [id, keyboard] : keyboards_) {
+    if (listed.count(keyboard->syspath) == 0) gone.push_back(id);
+  }
+  for (EvdevKeyboards::KeyboardId id : gone) dropKeyboard(id);
+  return openings;
+}
+
+bool EvdevMonitorPlatform::isKeyboard(udev_device* device) const {
+  const char* keyboard = udev_device_get_property_value(device, "ID_INPUT_KEYBOARD");
+  if (keyboard != nullptr && std::strcmp(keyboard, "1") == 0) return true;
+  // udev calls a device with modifier keys alone only ID_INPUT_KEY: look at its key bits.
+  udev_device* input = udev_device_get_parent_with_subsystem_devtype(device, "input", nullptr);
+  if (input == nullptr) return false;
+  const char* bits = udev_device_get_sysattr_value(input, "capabilities/key");
+  return bits != nullptr && keyBitsHoldTrackedCode(bits);
+}
+
+int EvdevMonitorPlatform::openKeyboard(const std::string& syspath, const std::string& devnode) {
+  for (const auto& [id, keyboard] : keyboards_) {
+    if (keyboard->syspath == syspath) return 0;
+  }
+  // Read only, never grabbed: other programs keep getting every key.
+  int fd = open(devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  libevdev* device = nullptr;
+  int rc = libevdev_new_from_fd(fd, &device);
+  if (rc < 0) {
+    close(fd);
+    return -rc;
+  }
+  keepOnlyTrackedKeys(device);
+  auto keyboard = std::make_unique<Keyboard>();
+  keyboard->id = nextId_++;
+  keyboard->syspath = syspath;
+  keyboard->devnode = devnode;
+  keyboard->fd = fd;
+  keyboard->device = device;
+  merged_.add(keyboard->id, trackedKeysHeld(device));
+  if (attached_) watch(*keyboard);
+  keyboards_.emplace(keyboard->id, std::move(keyboard));
+  return 0;
+}
+
+void EvdevMonitorPlatform::watch(Keyboard& keyboard) {
+  struct Context {
+    EvdevMonitorPlatform* self;
+    EvdevKeyboards::KeyboardId id;
+  };
+  keyboard.watch = g_unix_fd_add_full(
+      G_PRIORITY_DEFAULT, keyboard.fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
+      [](gint, GIOCondition, gpointer data) -> gboolean {
+        auto* context = static_cast<Context*>(data);
+        auto found = context->self->keyboards_.find(context->id);
+        if (found == context->self->keyboards_.end()) return G_SOURCE_REMOVE;
+        context->self->readKeyboard(*found->second);
+        // A keyboard that went away was dropped while reading, and its watch with it.
+        return G_SOURCE_CONTINUE;
+      },
+      new Context{this, keyboard.id}, [](gpointer data) { delete static_cast<Context*>(data); });
+}
+
+void EvdevMonitorPlatform::readKeyboard(Keyboard& keyboard) {
+  const EvdevKeyboards::KeyboardId id = keyboard.id;
+  input_event event{};
+  for (;;) {
+    int rc = libevdev_next_event(keyboard.device, LIBEVDEV_READ_FLAG_NORMAL, &event);
+    if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+      if (event.type == EV_KEY) deliver(merged_.key(id, event.code, event.value));
+    } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+      // Events were dropped: let libevdev catch up with the kernel's state, then report the
+      // difference between that and what was reported.
+      while (libevdev_next_event(keyboard.device, LIBEVDEV_READ_FLAG_SYNC, &event) ==
+             LIBEVDEV_READ_STATUS_SYNC) {
+      }
+      deliver(merged_.resync(id, trackedKeysHeld(keyboard.device)));
+    } else if (rc == -EAGAIN) {
+      return;
+    } else {
+      // Unplugged (ENODEV) or broken: whatever it held is released.
+      dropKeyboard(id);
+      return;
+    }
+  }
+}
+
+void EvdevMonitorPlatform::dropKeyboard(EvdevKeyboards::KeyboardId id) {
+  auto found = keyboards_.find(id);
+  if (found == keyboards_.end()) return;
+  std::unique_ptr<Keyboard> keyboard = std::move(found->second);
+  keyboards_.erase(found);
+  if (keyboard->watch != 0) g_source_remove(keyboard->watch);
+  libevdev_free(keyboard->device);
+  close(keyboard->fd);
+  deliver(merged_.remove(id));
+}
+
+void EvdevMonitorPlatform::closeAll() {
+  while (!keyboards_.empty()) {
+    auto last = std::prev(keyboards_.end());
+    if (last->second->watch != 0) g_source_remove(last->second->watch);
+    libevdev_free(last->second->device);
+    close(last->second->fd);
+    keyboards_.erase(last);
+  }
+  if (udevWatch_ != 0) g_source_remove(udevWatch_);
+  udevWatch_ = 0;
+  if (udevMonitor_ != nullptr) udev_monitor_unref(udevMonitor_);
+  udevMonitor_ = nullptr;
+  if (udev_ != nullptr) udev_unref(udev_);
+  udev_ = nullptr;
+}
+
+void EvdevMonitorPlatform::onUdevEvent() {
+  for (;;) {
+    errno = 0;
+    udev_device* device = udev_monitor_receive_device(udevMonitor_);
+    if (device == nullptr) {
+      // The socket overflowed and notices were lost: look at what is plugged in now.
+      if (errno == ENOBUFS) {
+        int readable = 0, denied = 0;
+        for (const KeyboardOpening& opening : scan(&readable, &denied)) {
+          if (isPermissionError(opening.error)) {
+            monitor_->handleTapLost("Cannot read the keyboard " + opening.devnode + ": " +
+                                    std::strerror(opening.error) + ".");
+            stop();
+            return;
+          }
+        }
+        continue;
+      }
+      return;
+    }
+    const char* action = udev_device_get_action(device);
+    const char* devnode = udev_device_get_devnode(device);
+    const std::string syspath = udev_device_get_syspath(device);
+    if (action != nullptr) {
+      if (std::strcmp(action, "remove") == 0) {
+        for (const auto& [id, keyboard] : keyboards_) {
+          if (keyboard->syspath == syspath) {
+            dropKeyboard(id);
+            break;
+          }
+        }
+      } else if (std::strcmp(action, "add") == 0 && isEventNode(devnode) && isKeyboard(device)) {
+        int error = openKeyboard(syspath, devnode);
+        if (isPermissionError(error)) {
+          // Hearing only some keyboards would miss keys silently: stop, saying why.
+          const std::string message = "Cannot read the keyboard " + std::string(devnode) + ": " +
+                                      std::strerror(error) + ".";
+          udev_device_unref(device);
+          monitor_->handleTapLost(message);
+          stop();
+          return;
+        }
+      }
+    }
+    udev_device_unref(device);
+  }
+}
+
+void EvdevMonitorPlatform::deliver(const std::vector<KeyEvent>& events) {
+  for (const KeyEvent& event : events) deliverTapEvent(monitor_, EventType::flagsChanged, event);
+}
+
+}  // namespace vigil

@@ -1,0 +1,86 @@
+// The monitor's platform on the Linux kernel's input devices. The "tap" is every keyboard that
+// udev knows, each read with libevdev (never grabbed, never written), plus a udev monitor that
+// follows keyboards coming and going. GLib's main loop is the run loop; every device is an fd
+// watch on it. Works the same under X11, Wayland and on a text console.
+#pragma once
+
+#include <glib.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "evdev_access.h"
+#include "evdev_keyboards.h"
+#include "hotkey_monitor.h"
+#include "monitor_platform.h"
+
+struct libevdev;
+struct udev;
+struct udev_device;
+struct udev_monitor;
+
+namespace vigil {
+
+class EvdevMonitorPlatform final : public MonitorPlatform {
+ public:
+  EvdevMonitorPlatform();
+  ~EvdevMonitorPlatform() override;
+  EvdevMonitorPlatform(const EvdevMonitorPlatform&) = delete;
+  EvdevMonitorPlatform& operator=(const EvdevMonitorPlatform&) = delete;
+
+  const PlatformFacts& facts() const override { return facts_; }
+  // Opens every keyboard: "trusted" means no keyboard refused us for lack of permission.
+  bool isProcessTrusted(bool prompt) override;
+  TapCreation createEventTap(HotkeyMonitor& monitor) override;
+  PlatformRef createRunLoopSource(const PlatformRef& tap) override;
+  void addRunLoopSource(const PlatformRef& source) override;
+  void enableTap(const PlatformRef& tap, bool enable) override;
+  void observeKeyboardDevices() override;
+  void runLoop() override;
+  void writeLine(std::string_view line) override;
+
+ private:
+  struct Keyboard {
+    EvdevKeyboards::KeyboardId id = 0;
+    std::string syspath;
+    std::string devnode;
+    int fd = -1;
+    libevdev* device = nullptr;
+    guint watch = 0;
+  };
+
+  void discover();
+  // Opens every keyboard udev lists that is not open yet and closes those it no longer lists.
+  // Returns how each open went, and counts the other event nodes by whether they are readable.
+  std::vector<KeyboardOpening> scan(int* otherReadable, int* otherDenied);
+  bool isKeyboard(udev_device* device) const;
+  // 0 when the keyboard is open (or already was); else the errno of the failure.
+  int openKeyboard(const std::string& syspath, const std::string& devnode);
+  void watch(Keyboard& keyboard);
+  void readKeyboard(Keyboard& keyboard);
+  void dropKeyboard(EvdevKeyboards::KeyboardId id);
+  void closeAll();
+  void onUdevEvent();
+  void deliver(const std::vector<KeyEvent>& events);
+  void stop();
+
+  PlatformFacts facts_;
+  GMainLoop* loop_ = nullptr;
+  guint outputWatch_ = 0;
+  guint signalWatches_[3] = {0, 0, 0};
+
+  udev* udev_ = nullptr;
+  udev_monitor* udevMonitor_ = nullptr;
+  guint udevWatch_ = 0;
+  std::optional<KeyboardAccess> access_;
+  std::map<EvdevKeyboards::KeyboardId, std::unique_ptr<Keyboard>> keyboards_;
+  EvdevKeyboards::KeyboardId nextId_ = 1;
+  EvdevKeyboards merged_;
+  HotkeyMonitor* monitor_ = nullptr;
+  bool attached_ = false;
+};
+
+}  // namespace vigil
