@@ -19,11 +19,18 @@ packages=(
   clang-14 lld-14 llvm-14 file
   # clang's fuzzer and sanitizer runtimes: scripts/fuzz.sh and the ThreadSanitizer test
   libclang-rt-14-dev
+  # vigil's tests on a real kernel (scripts/vm-test.sh): a virtual machine booting Debian's kernel
+  # with a busybox initramfs, keyboards made with libevdev through uinput, udev to set them up
+  # (it creates the input group), evtest as the benchmark's reference
+  qemu-system-x86 linux-image-amd64 busybox-static cpio libevdev-dev evtest
 )
+# udev and libudev-dev pinned to the installed libudev1's version: unpinned, apt upgrades systemd.
+libudev=$(dpkg-query -W -f='${Version}' libudev1 2>/dev/null || true)
+packages+=("udev${libudev:+=$libudev}" "libudev-dev${libudev:+=$libudev}")
 
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  status=$(dpkg-query -W -f='${db:Status-Status}' "${p%%=*}" 2>/dev/null || true)
   [ "$status" = installed ] || missing+=("$p")
 done
 
