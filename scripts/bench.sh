@@ -4,6 +4,8 @@
 #   vigil_bench       vigil's key-to-line latency against `xinput test-xi2 --root`, idle CPU, RSS
 #   perch_bench       perch's start-up against `xdpyinfo`, idle and feedback CPU, peak RSS
 #   perch_draw_bench  one feedback frame on the cairo canvas against a plain fill (when present)
+#   vigil_kernel_bench vigil on uinput keyboards against evtest, in a virtual machine (when qemu
+#                     and the kernel package are there; scripts/vm-test.sh says when it skipped)
 # Every benchmark starts its own Xvfb; no display is needed. Figures only: nothing is asserted.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,8 +46,13 @@ trap 'rm -rf "$out"' EXIT
     echo "  not measured: this checkout has no perch_draw_bench (perch/bench/perch_draw_bench.cpp)"
   fi
   echo
+  # Key press through uinput to vigil's line against evtest on the same device, idle CPU, RSS.
+  echo "## vigil on the kernel's input devices, in a virtual machine (scripts/vm-test.sh --bench)"
+  scripts/vm-test.sh --bench "$dir" 2>"$out/vm.err" | tee "$out/vm" || cat "$out/vm.err"
+  grep '^vm:' "$out/vm.err" || true
+  echo
   echo "## Ratios against the reference measured in the same run"
-  for bench in vigil perch draw; do
+  for bench in vigil perch draw vm; do
     [ -f "$out/$bench" ] || continue
     grep -i 'ratio' "$out/$bench" | sed "s/^ */  $bench: /" || true
   done

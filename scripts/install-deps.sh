@@ -26,8 +26,11 @@ packages=(
   scdoc dpkg-dev lintian man-db xdg-utils
   # clang's fuzzer and sanitizer runtimes: scripts/fuzz.sh and the ThreadSanitizer test
   libclang-rt-14-dev
+  # vigil's tests on a real kernel (scripts/vm-test.sh): a virtual machine booting Debian's kernel
+  # with a busybox initramfs, keyboards made with libevdev through uinput, udev to set them up
+  # (it creates the input group), evtest as the benchmark's reference
+  qemu-system-x86 linux-image-amd64 busybox-static cpio evtest
 )
-
 # udev and libudev-dev come from systemd's source: at any other version than the installed
 # libudev1, apt would upgrade systemd with them. Pin them to it.
 libudev1=$(dpkg-query -W -f='${Version}' libudev1 2>/dev/null || true)

@@ -40,6 +40,12 @@ cmake --build build-tsan --target command_hand_off_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/command_hand_off_test
 passed=$((passed + $(build-tsan/bin/command_hand_off_test --gtest_list_tests | grep -c '^  ')))
 
+# vigil on a real kernel's keyboards (uinput, udev), in one throwaway virtual machine for both
+# builds above; it says plainly when it skipped (no qemu, no kernel package).
+scripts/vm-test.sh build build-asan | tee build/vm-test.log
+vm_passed=$(sed -n 's/^vm tests: \([0-9]*\) passed, 0 failed$/\1/p' build/vm-test.log)
+passed=$((passed + ${vm_passed:-0}))
+
 # perch's command reading and vigil's modifier tracking under libFuzzer, a minute each.
 scripts/fuzz.sh 60
 
