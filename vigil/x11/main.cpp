@@ -2,9 +2,11 @@
 #include <csignal>
 
 #include "hotkey_monitor.h"
+#include "quiet_stderr_glib.h"
 #include "x11_monitor_platform.h"
 
 int main(int argc, char** argv) {
+  vigil::silenceStandardError();
   // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   vigil::X11MonitorPlatform platform;
