@@ -1,39 +1,46 @@
 #include "line_outbox.h"
 
 #include <algorithm>
-#include <optional>
-#include <variant>
 #include <vector>
-
-#include "hotkey_events.h"
 
 namespace vigil {
 namespace {
+
+// Modifier lines are told by their exact shape, as encodeEventLine() writes them; anything else
+// counts as another line and is kept.
+constexpr std::string_view kModifierStart = R"({"event":"modifier","key":")";
+constexpr std::string_view kDownEnd = R"(","state":"down"})"
+                                      "\n";
+constexpr std::string_view kUpEnd = R"(","state":"up"})"
+                                    "\n";
+
+bool readModifierLine(std::string_view line, std::string& key, bool& down) {
+  if (!line.starts_with(kModifierStart)) return false;
+  down = line.ends_with(kDownEnd);
+  if (!down && !line.ends_with(kUpEnd)) return false;
+  const std::size_t end = line.size() - (down ? kDownEnd : kUpEnd).size();
+  if (end <= kModifierStart.size()) return false;
+  key = std::string(line.substr(kModifierStart.size(), end - kModifierStart.size()));
+  return key.find('"') == std::string::npos;
+}
 
 // The net change of one key over a stretch of modifier lines: the host, which has seen the state
 // before the first, needs only the last, and only when it differs from the state before, that is,
 // when it repeats the first (lines of one key alternate).
 struct KeyChange {
-  std::string key;
-  HotkeyState first;
-  HotkeyState last;
-  std::string lastLine;
-  std::size_t lastSeen;
+  const std::string* key;
+  bool firstDown;
+  bool lastDown;
+  std::size_t last;  // index of its last line
 };
-
-std::optional<HotkeyEvent> modifierLine(const std::string& line) {
-  auto event = decodeEventLine(std::string_view(line).substr(0, line.size() - 1));
-  if (!event) return std::nullopt;
-  if (auto* modifier = std::get_if<HotkeyEvent>(&*event)) return *modifier;
-  return std::nullopt;
-}
 
 }  // namespace
 
 void LineOutbox::push(std::string_view line) {
-  std::string entry(line);
-  entry.push_back('\n');
-  bytes_ += entry.size();
+  Entry entry{std::string(line), {}, false};
+  entry.line.push_back('\n');
+  if (!readModifierLine(entry.line, entry.key, entry.down)) entry.key.clear();
+  bytes_ += entry.line.size();
   lines_.push_back(std::move(entry));
   if (bytes_ <= boundBytes_) return;
   collapse(false);
@@ -42,17 +49,17 @@ void LineOutbox::push(std::string_view line) {
 
 std::string_view LineOutbox::front() const {
   if (lines_.empty()) return {};
-  return std::string_view(lines_.front()).substr(frontWritten_);
+  return std::string_view(lines_.front().line).substr(frontWritten_);
 }
 
 void LineOutbox::consume(std::size_t count) {
   while (count > 0 && !lines_.empty()) {
-    const std::size_t left = lines_.front().size() - frontWritten_;
+    const std::size_t left = lines_.front().line.size() - frontWritten_;
     const std::size_t taken = count < left ? count : left;
     frontWritten_ += taken;
     bytes_ -= taken;
     count -= taken;
-    if (frontWritten_ == lines_.front().size()) {
+    if (frontWritten_ == lines_.front().line.size()) {
       lines_.pop_front();
       frontWritten_ = 0;
     }
@@ -71,47 +78,44 @@ void LineOutbox::clear() {
 // kept before it (a second "ready" with only key changes since) is folded into it, and the key
 // changes on both sides of it are collapsed together.
 void LineOutbox::collapse(bool mergeRepeatedLines) {
-  std::deque<std::string> kept;
+  std::deque<Entry> kept;
+  std::size_t first = 0;
   if (frontWritten_ > 0) {
     kept.push_back(std::move(lines_.front()));
-    lines_.pop_front();
+    first = 1;
   }
-  std::vector<KeyChange> changes;
-  std::size_t seen = 0;
+  std::vector<KeyChange> changes;  // at most one per tracked key: a short list
   const std::string* lastOther = nullptr;
   auto endStretch = [&] {
-    std::vector<const KeyChange*> order;
+    std::sort(changes.begin(), changes.end(),
+              [](const KeyChange& a, const KeyChange& b) { return a.last < b.last; });
     for (const KeyChange& c : changes) {
-      if (c.first == c.last) order.push_back(&c);
+      if (c.firstDown == c.lastDown) kept.push_back(std::move(lines_[c.last]));
     }
-    std::sort(order.begin(), order.end(),
-              [](const KeyChange* a, const KeyChange* b) { return a->lastSeen < b->lastSeen; });
-    for (const KeyChange* c : order) kept.push_back(c->lastLine);
     changes.clear();
   };
-  for (std::string& line : lines_) {
-    ++seen;
-    if (auto modifier = modifierLine(line)) {
+  for (std::size_t i = first; i < lines_.size(); ++i) {
+    Entry& entry = lines_[i];
+    if (!entry.key.empty()) {
       auto it = std::find_if(changes.begin(), changes.end(),
-                             [&](const KeyChange& c) { return c.key == modifier->key; });
+                             [&](const KeyChange& c) { return *c.key == entry.key; });
       if (it == changes.end()) {
-        changes.push_back({modifier->key, modifier->state, modifier->state, std::move(line), seen});
+        changes.push_back({&entry.key, entry.down, entry.down, i});
       } else {
-        it->last = modifier->state;
-        it->lastLine = std::move(line);
-        it->lastSeen = seen;
+        it->lastDown = entry.down;
+        it->last = i;
       }
       continue;
     }
-    if (mergeRepeatedLines && lastOther != nullptr && *lastOther == line) continue;
+    if (mergeRepeatedLines && lastOther != nullptr && *lastOther == entry.line) continue;
     endStretch();
-    kept.push_back(std::move(line));
-    lastOther = &kept.back();
+    kept.push_back(std::move(entry));
+    lastOther = &kept.back().line;
   }
   endStretch();
   lines_ = std::move(kept);
   bytes_ = 0;
-  for (const std::string& line : lines_) bytes_ += line.size();
+  for (const Entry& entry : lines_) bytes_ += entry.line.size();
   bytes_ -= frontWritten_;
 }
 

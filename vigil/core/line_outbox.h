@@ -15,8 +15,9 @@ namespace vigil {
 
 class LineOutbox {
  public:
-  // About 1,400 modifier lines, on top of what the host's pipe itself holds.
-  static constexpr std::size_t defaultBoundBytes = 64 * 1024;
+  // About 4,700 modifier lines, on top of what the host's pipe itself holds: a host that is only
+  // slow for a moment still gets every line.
+  static constexpr std::size_t defaultBoundBytes = 256 * 1024;
 
   explicit LineOutbox(std::size_t boundBytes = defaultBoundBytes) : boundBytes_(boundBytes) {}
 
@@ -34,12 +35,19 @@ class LineOutbox {
   std::size_t boundBytes() const { return boundBytes_; }
 
  private:
+  // A queued line with its line feed; for a modifier line, its key and whether it says "down".
+  struct Entry {
+    std::string line;
+    std::string key;  // empty for every other line
+    bool down = false;
+  };
+
   void collapse(bool mergeRepeatedLines);
 
   std::size_t boundBytes_;
-  std::deque<std::string> lines_;  // each with its line feed
-  std::size_t frontWritten_ = 0;   // bytes of lines_.front() already written
-  std::size_t bytes_ = 0;          // unwritten bytes held
+  std::deque<Entry> lines_;
+  std::size_t frontWritten_ = 0;  // bytes of lines_.front() already written
+  std::size_t bytes_ = 0;         // unwritten bytes held
 };
 
 // What one write to the host did: `taken` bytes went out; none and not `closed` means its pipe

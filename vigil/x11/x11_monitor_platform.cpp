@@ -156,7 +156,9 @@ gboolean X11MonitorPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
 }
 
 void X11MonitorPlatform::dispatchPendingEvents() {
-  while (XPending(display_) > 0) {
+  // A batch at a time, so that a flood of keys never keeps the loop from writing lines out or
+  // from seeing a signal; events left over are already queued and dispatch straight away.
+  for (int batch = 0; batch < 256 && XPending(display_) > 0; ++batch) {
     XEvent event;
     XNextEvent(display_, &event);
     handleXEvent(event);
