@@ -1,6 +1,8 @@
 #include "line_outbox.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vigil {
@@ -74,10 +76,11 @@ void LineOutbox::clear() {
 
 // Each stretch of modifier lines between two other lines becomes one line per key that changed,
 // so the host's view of the keys is right at every other line and at the end. A line already
-// partly written stays as it is. With `mergeRepeatedLines`, another line that repeats the one
-// kept before it (a second "ready" with only key changes since) is folded into it, and the key
-// changes on both sides of it are collapsed together.
-void LineOutbox::collapse(bool mergeRepeatedLines) {
+// partly written stays as it is. With `mergeRepeats`, another line that comes again later (a
+// second "ready" after the tap was disabled once more) is kept only in its last place, and the key
+// changes on both sides of the places it leaves are collapsed together: the host's view is still
+// right at every line it gets, and the queue holds each distinct line at most once.
+void LineOutbox::collapse(bool mergeRepeats) {
   std::deque<Entry> kept;
   std::size_t first = 0;
   if (frontWritten_ > 0) {
@@ -85,7 +88,15 @@ void LineOutbox::collapse(bool mergeRepeatedLines) {
     first = 1;
   }
   std::vector<KeyChange> changes;  // at most one per tracked key: a short list
-  const std::string* lastOther = nullptr;
+  std::vector<bool> comesAgain(lines_.size(), false);
+  if (mergeRepeats) {
+    std::unordered_map<std::string_view, std::size_t> lastPlace;
+    for (std::size_t i = first; i < lines_.size(); ++i) {
+      if (!lines_[i].key.empty()) continue;
+      auto [place, fresh] = lastPlace.try_emplace(lines_[i].line, i);
+      if (!fresh) comesAgain[std::exchange(place->second, i)] = true;
+    }
+  }
   auto endStretch = [&] {
     std::sort(changes.begin(), changes.end(),
               [](const KeyChange& a, const KeyChange& b) { return a.last < b.last; });
@@ -107,10 +118,9 @@ void LineOutbox::collapse(bool mergeRepeatedLines) {
       }
       continue;
     }
-    if (mergeRepeatedLines && lastOther != nullptr && *lastOther == entry.line) continue;
+    if (comesAgain[i]) continue;
     endStretch();
     kept.push_back(std::move(entry));
-    lastOther = &kept.back().line;
   }
   endStretch();
   lines_ = std::move(kept);

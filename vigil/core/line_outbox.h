@@ -42,7 +42,7 @@ class LineOutbox {
     bool down = false;
   };
 
-  void collapse(bool mergeRepeatedLines);
+  void collapse(bool mergeRepeats);
 
   std::size_t boundBytes_;
   std::deque<Entry> lines_;
