@@ -1,9 +1,12 @@
 // Fuzzes vigil's modifier tracking on the fake platform: any sequence of tap notifications (flags
 // changed, key down and up, both tap-disabled kinds, the tap lost, types no one handles), with any
 // key codes and flags. The lines the platform recorded are parsed back and checked against the
-// set of keys the monitor says are down.
+// set of keys the monitor says are down. The same lines also go through the bounded outbox the
+// backends write with, to a host that reads a few bytes now and then: however the outbox collapsed
+// them, the host's view must hold up and end in the monitor's.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,7 @@
 
 #include "fake_monitor_platform.h"
 #include "hotkey_monitor.h"
+#include "line_outbox.h"
 #include "monitor_platform.h"
 
 namespace {
@@ -89,11 +93,46 @@ class Session {
     platform_.trusted = trusted;
     monitor_.start();
     for (const std::string& line : platform_.takeLines()) {
+      outbox_.push(line);
       check(parse(line).event != "modifier", "no key is reported before one is pressed");
     }
   }
 
   void step(FuzzedDataProvider& provider) {
+    act(provider);
+    if (provider.ConsumeBool()) hostReads(provider.ConsumeIntegralInRange<std::size_t>(1, 200));
+  }
+
+  // The host reads everything left: it must know every key's true state.
+  void finish() {
+    hostReads(SIZE_MAX);
+    check(outbox_.empty() && received_.empty(), "the host gets every line whole");
+    check(hostDown_ == monitor_.modifierKeysDown(),
+          "a host that reads again arrives at every key's true state");
+  }
+
+ private:
+  // A host whose pipe takes at most `bytes` now; the lines it completes are checked as it reads.
+  void hostReads(std::size_t bytes) {
+    flushOutbox(outbox_, [&](std::string_view pending) -> SinkWrite {
+      const std::size_t n = std::min(pending.size(), bytes);
+      received_.append(pending.substr(0, n));
+      bytes -= n;
+      return {n, false};
+    });
+    for (std::size_t end; (end = received_.find('\n')) != std::string::npos;) {
+      const ParsedLine p = parse(received_.substr(0, end));
+      received_.erase(0, end + 1);
+      if (p.event == "modifier") {
+        check(p.state == "down" ? hostDown_.insert(p.key).second : hostDown_.erase(p.key) == 1,
+              "through the outbox too, each key's lines alternate from \"down\"");
+      } else if (p.state == "ready" || p.state == "degraded") {
+        check(hostDown_.empty(), "through the outbox too, no key is down at a tap's new state");
+      }
+    }
+  }
+
+  void act(FuzzedDataProvider& provider) {
     const auto kind = provider.ConsumeIntegralInRange<int>(0, 11);
     if (kind <= 4) {
       flagsChanged(KeyEvent{keyCode(provider), flags(provider)});
@@ -121,7 +160,6 @@ class Session {
     }
   }
 
- private:
   static std::int64_t keyCode(FuzzedDataProvider& provider) {
     // Mostly the neighbourhood of the table (57 and 62 are untracked), now and then anything.
     if (provider.ConsumeBool()) return provider.ConsumeIntegralInRange<std::int64_t>(53, 64);
@@ -202,6 +240,8 @@ class Session {
   std::vector<ParsedLine> read() {
     std::vector<ParsedLine> parsed;
     for (const std::string& line : platform_.takeLines()) {
+      outbox_.push(line);
+      check(outbox_.bytes() <= kOutboxBound + 1024, "the outbox stays near its bound");
       ParsedLine p = parse(line);
       if (p.event == "modifier") {
         bool known = false;
@@ -221,9 +261,14 @@ class Session {
     return parsed;
   }
 
+  static constexpr std::size_t kOutboxBound = 512;  // small, so that it collapses often
+
   FakeMonitorPlatform platform_;
   HotkeyMonitor monitor_;
   std::set<std::string> down_;  // keys whose last line was "down"
+  LineOutbox outbox_{kOutboxBound};
+  std::string received_;            // bytes the host has read, up to its next line feed
+  std::set<std::string> hostDown_;  // keys whose last line the host read was "down"
 };
 
 }  // namespace
@@ -234,5 +279,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Mostly a working tap; sometimes none (then every notice ends "degraded").
   Session session((setup & 7) != 0, (setup & 8) == 0 || (setup & 16) == 0, (setup & 32) == 0);
   while (provider.remaining_bytes() > 0) session.step(provider);
+  session.finish();
   return 0;
 }

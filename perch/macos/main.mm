@@ -21,6 +21,7 @@
 @implementation MacOSMascotAppDelegate {
   perch::MacOSMascotPlatform* _platform;         // not owned; lives for the whole run
   perch::FloatingMascotController* _controller;  // likewise
+  id<NSObject> _activity;                        // held for the whole run
 }
 
 - (instancetype)initWithPlatform:(perch::MacOSMascotPlatform*)platform
@@ -33,9 +34,20 @@
 }
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
+  // While the panel is hidden an accessory application with no window on the screen would be
+  // napped: its timers late, the 3-second completion with them, and commands slow to arrive.
+  _activity = [[NSProcessInfo processInfo]
+      beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                        reason:@"The host drives the mascot at any time"];
   _platform->configurePanel();
   _controller->applicationDidFinishLaunching();  // takes the panel off the screen, then "ready"
   [self readCommands];
+}
+
+// perch keeps no state between runs; saying so also keeps macOS 14 and later from warning on
+// standard error at launch.
+- (BOOL)applicationSupportsSecureRestorableState:(NSApplication*)app {
+  return YES;
 }
 
 // One long-running work item on the user-initiated global queue reads standard input; each

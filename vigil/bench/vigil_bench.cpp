@@ -3,7 +3,8 @@
 // Under a private Xvfb, injects press/release pairs of left Shift through XTest and times each
 // event from its injection to its line on vigil's standard output; then the same against
 // `xinput test-xi2 --root` (to the end of its RawKeyPress/RawKeyRelease block) as the reference.
-// Also prints vigil's CPU ticks over idle seconds and its peak RSS. Prints figures, asserts none.
+// Also prints vigil's CPU ticks over idle seconds and its peak RSS, and what a host that stopped
+// reading gets, and what vigil holds, after many presses. Prints figures, asserts none.
 #include <unistd.h>
 
 #include <chrono>
@@ -45,6 +46,34 @@ Figures timeEvents(e2e::XTestKeyboard& keyboard, int pairs,
     }
   }
   return {e2e::percentiles(std::move(us)), missed};
+}
+
+// A fresh vigil whose host stops reading while `pairs` press/release pairs are injected, then
+// reads everything: the lines and bytes it gets, and vigil's peak RSS before and after.
+void stalledHost(const std::vector<std::string>& env, e2e::XTestKeyboard& keyboard, int pairs) {
+  e2e::ChildProcess vigil({VIGIL_BINARY}, env);
+  for (int i = 0; i < 3; ++i) vigil.readLine();
+  const std::string before = e2e::peakRss(vigil.pid());
+  const unsigned keys[] = {50, 37, 64, 133, 62, 108, 134};
+  for (int i = 0; i < pairs; ++i) {
+    keyboard.press(keys[i % 7]);
+    keyboard.release(keys[i % 7]);
+  }
+  keyboard.sync();
+  // Until vigil has taken every event: its CPU time stands still.
+  for (long ticks = -1; ticks != e2e::cpuTicks(vigil.pid());) {
+    ticks = e2e::cpuTicks(vigil.pid());
+    std::this_thread::sleep_for(300ms);
+  }
+  size_t lines = 0, bytes = 0;
+  while (auto line = vigil.readLine(1s)) {
+    ++lines;
+    bytes += line->size() + 1;
+  }
+  std::printf(
+      "vigil with a stalled host, %d press/release pairs (%d lines) while it did not read:\n"
+      "  read afterwards %zu lines, %zu bytes; peak RSS %s before, %s after\n",
+      pairs, 2 * pairs, lines, bytes, before.c_str(), e2e::peakRss(vigil.pid()).c_str());
 }
 
 }  // namespace
@@ -100,5 +129,6 @@ int main(int argc, char** argv) {
   }
   std::printf("vigil CPU over %d idle seconds: %ld ticks (goal 0)\n", idleSeconds, idleTicks);
   std::printf("vigil peak RSS: %s\n", rss.c_str());
+  stalledHost(env, keyboard, 50000);
   return 0;
 }

@@ -13,8 +13,6 @@
 #include <cstring>
 #include <set>
 
-#include "line_writer.h"
-
 namespace vigil {
 namespace {
 
@@ -62,18 +60,9 @@ std::set<unsigned> trackedKeysHeld(libevdev* device) {
 
 }  // namespace
 
-EvdevMonitorPlatform::EvdevMonitorPlatform() : facts_(evdevFacts()) {
+EvdevMonitorPlatform::EvdevMonitorPlatform() : facts_(evdevFacts()), output_([this] { stop(); }) {
   loop_ = g_main_loop_new(nullptr, FALSE);
-  // The host closing our standard output ends the run quietly; so does a polite signal.
-  outputWatch_ = g_unix_fd_add(
-      STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
-      [](gint, GIOCondition, gpointer data) -> gboolean {
-        auto* self = static_cast<EvdevMonitorPlatform*>(data);
-        self->outputWatch_ = 0;
-        self->stop();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  // The host closing our standard output ends the run quietly (output_); so does a polite signal.
   const int signals[] = {SIGTERM, SIGINT, SIGHUP};
   for (int i = 0; i < 3; ++i) {
     signalWatches_[i] = g_unix_signal_add(
@@ -89,7 +78,6 @@ EvdevMonitorPlatform::EvdevMonitorPlatform() : facts_(evdevFacts()) {
 EvdevMonitorPlatform::~EvdevMonitorPlatform() {
   closeAll();
   for (guint watch : signalWatches_) g_source_remove(watch);
-  if (outputWatch_ != 0) g_source_remove(outputWatch_);
   g_main_loop_unref(loop_);
 }
 
@@ -134,9 +122,7 @@ void EvdevMonitorPlatform::runLoop() {
   g_main_loop_run(loop_);
 }
 
-void EvdevMonitorPlatform::writeLine(std::string_view line) {
-  if (!writeLineToStdout(line)) stop();
-}
+void EvdevMonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
 
 void EvdevMonitorPlatform::stop() { g_main_loop_quit(loop_); }
 

@@ -14,6 +14,7 @@
 
 #include "evdev_access.h"
 #include "evdev_keyboards.h"
+#include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
 
@@ -68,8 +69,8 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   void stop();
 
   PlatformFacts facts_;
+  GlibStdoutWriter output_;
   GMainLoop* loop_ = nullptr;
-  guint outputWatch_ = 0;
   guint signalWatches_[3] = {0, 0, 0};
 
   udev* udev_ = nullptr;

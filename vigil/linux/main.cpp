@@ -6,6 +6,7 @@
 #include "backend_choice.h"
 #include "evdev_monitor_platform.h"
 #include "hotkey_monitor.h"
+#include "quiet_stderr_glib.h"
 #include "x11_display_probe.h"
 #include "x11_monitor_platform.h"
 
@@ -21,6 +22,7 @@ void runMonitor(bool prompt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vigil::silenceStandardError();
   // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   const bool prompt = vigil::promptFlagGiven(argc, argv);

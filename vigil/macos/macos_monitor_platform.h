@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "hotkey_monitor.h"
+#include "macos_stdout_writer.h"
 #include "monitor_platform.h"
 
 namespace vigil {
@@ -30,6 +31,7 @@ class MacOSMonitorPlatform final : public MonitorPlatform {
 
  private:
   PlatformFacts facts_;
+  MacOSStdoutWriter output_;
 };
 
 }  // namespace vigil

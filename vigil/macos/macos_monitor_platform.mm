@@ -7,9 +7,7 @@
 #import <IOKit/hid/IOHIDManager.h>
 #import <IOKit/hid/IOHIDUsageTables.h>
 
-#include <cstdlib>
-
-#include "line_writer.h"
+#import <IOKit/hidsystem/IOLLEvent.h>
 
 namespace vigil {
 namespace {
@@ -19,6 +17,25 @@ constexpr CGEventMask kTapEventMask = CGEventMaskBit(kCGEventKeyDown) |
                                       CGEventMaskBit(kCGEventKeyUp) |
                                       CGEventMaskBit(kCGEventFlagsChanged);
 static_assert(kTapEventMask == 0x1C00);
+
+// The monitor's numbers are Quartz's own: the backend hands event types and flags on unchanged.
+static_assert(EventType::keyDown == kCGEventKeyDown && EventType::keyUp == kCGEventKeyUp &&
+              EventType::flagsChanged == kCGEventFlagsChanged &&
+              EventType::tapDisabledByTimeout == kCGEventTapDisabledByTimeout &&
+              EventType::tapDisabledByUserInput == kCGEventTapDisabledByUserInput);
+static_assert(ModifierFlag::shift == kCGEventFlagMaskShift &&
+              ModifierFlag::control == kCGEventFlagMaskControl &&
+              ModifierFlag::alternate == kCGEventFlagMaskAlternate &&
+              ModifierFlag::command == kCGEventFlagMaskCommand &&
+              ModifierFlag::secondaryFn == kCGEventFlagMaskSecondaryFn);
+static_assert(ModifierFlag::leftControl == NX_DEVICELCTLKEYMASK &&
+              ModifierFlag::leftShift == NX_DEVICELSHIFTKEYMASK &&
+              ModifierFlag::rightShift == NX_DEVICERSHIFTKEYMASK &&
+              ModifierFlag::leftCommand == NX_DEVICELCMDKEYMASK &&
+              ModifierFlag::rightCommand == NX_DEVICERCMDKEYMASK &&
+              ModifierFlag::leftAlternate == NX_DEVICELALTKEYMASK &&
+              ModifierFlag::rightAlternate == NX_DEVICERALTKEYMASK &&
+              ModifierFlag::rightControl == NX_DEVICERCTLKEYMASK);
 
 PlatformFacts macosFacts() {
   PlatformFacts facts;
@@ -94,12 +111,18 @@ void MacOSMonitorPlatform::observeKeyboardDevices() {
   CFRelease(manager);
 }
 
-void MacOSMonitorPlatform::runLoop() { [[NSRunLoop currentRunLoop] run]; }
-
-void MacOSMonitorPlatform::writeLine(std::string_view line) {
-  // The host closed our standard output: nobody reads the lines any more, so the run ends with
-  // status 0, as every run of vigil does.
-  if (!writeLineToStdout(line)) std::exit(0);
+void MacOSMonitorPlatform::runLoop() {
+  // The tap sits in the system's input path: the process must not be napped or have its
+  // wake-ups coalesced while it runs, or every keystroke would wait on it.
+  NSActivityOptions options =
+      NSActivityUserInitiatedAllowingIdleSystemSleep | NSActivityLatencyCritical;
+  id<NSObject> activity =
+      [[NSProcessInfo processInfo] beginActivityWithOptions:options
+                                                     reason:@"Watching the modifier keys"];
+  [[NSRunLoop currentRunLoop] run];
+  [[NSProcessInfo processInfo] endActivity:activity];
 }
+
+void MacOSMonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
 
 }  // namespace vigil

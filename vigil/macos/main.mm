@@ -5,8 +5,10 @@
 
 #include "hotkey_monitor.h"
 #include "macos_monitor_platform.h"
+#include "quiet_stderr.h"
 
 int main(int argc, char** argv) {
+  vigil::sendStandardErrorToNull();
   // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   @autoreleasepool {

@@ -219,6 +219,58 @@ TEST_F(HotkeyMonitorTest, SideBitsOfEveryPair) {
   EXPECT_TRUE(platform.takeLines().empty());
 }
 
+// The tap's own numbers, written out rather than taken from the code's constants, so that a wrong
+// constant fails here: event types 10, 11, 12, 0xFFFFFFFE and 0xFFFFFFFF; the shared masks of
+// Shift, Control, Option, Command and Fn; each key's device-dependent side bit.
+TEST_F(HotkeyMonitorTest, LiteralTypesAndFlagMasksDriveTheMonitor) {
+  startQuietly();
+  const struct {
+    std::uint32_t type;
+    std::int64_t keyCode;
+    std::uint64_t flags;
+    Lines lines;
+  } rows[] = {
+      {12, 56, 0x20000, {down("left_shift")}},
+      {12, 56, 0, {up("left_shift")}},
+      {12, 59, 0x40000, {down("left_control")}},
+      {12, 59, 0, {up("left_control")}},
+      {12, 58, 0x80000, {down("left_alt")}},
+      {12, 58, 0, {up("left_alt")}},
+      {12, 55, 0x100000, {down("left_command")}},
+      {12, 55, 0, {up("left_command")}},
+      {12, 63, 0x800000, {down("fn")}},
+      {12, 63, 0x7F0000 | 0x100000, {up("fn")}},  // every other mask but Fn's
+      // Each side bit with its shared mask holds its own key down and not its partner.
+      {12, 56, 0x20000 | 0x2, {down("left_shift")}},
+      {12, 60, 0x20000 | 0x2 | 0x4, {down("right_shift")}},
+      {12, 56, 0x20000 | 0x4, {up("left_shift")}},
+      {12, 60, 0, {up("right_shift")}},
+      {12, 58, 0x80000 | 0x20, {down("left_alt")}},
+      {12, 61, 0x80000 | 0x20 | 0x40, {down("right_alt")}},
+      {12, 58, 0x80000 | 0x40, {up("left_alt")}},
+      {12, 61, 0, {up("right_alt")}},
+      {12, 55, 0x100000 | 0x8, {down("left_command")}},
+      {12, 54, 0x100000 | 0x8 | 0x10, {down("right_command")}},
+      {12, 55, 0x100000 | 0x10, {up("left_command")}},
+      {12, 54, 0, {up("right_command")}},
+      {12, 59, 0x40000 | 0x1, {down("left_control")}},
+      {12, 59, 0x40000 | 0x2000, {up("left_control")}},  // right Control's side bit alone
+      // Key down and key up notices never count, whatever their flags.
+      {10, 56, 0x20000 | 0x2, {}},
+      {11, 60, 0x20000 | 0x4, {}},
+      // Both tap-disabled kinds release what is held, then the tap is ready again.
+      {12, 54, 0x100000 | 0x10, {down("right_command")}},
+      {0xFFFFFFFE, 0, 0, {up("right_command"), kReady}},
+      {12, 63, 0x800000, {down("fn")}},
+      {0xFFFFFFFF, 0, 0, {up("fn"), kReady}},
+  };
+  int row = 0;
+  for (const auto& r : rows) {
+    monitor.handleEvent(r.type, KeyEvent{r.keyCode, r.flags});
+    EXPECT_EQ(platform.takeLines(), r.lines) << "row " << row++;
+  }
+}
+
 // --- tap recovery ---------------------------------------------------------------------------
 
 TEST_F(HotkeyMonitorTest, TapDisabledReleasesHeldKeysThenReenablesAndReportsReady) {

@@ -4,9 +4,14 @@
 // Xlib's macros (None, Bool) clash with gtest's names: it comes after.
 #include <X11/Xlib.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <thread>
 
 #include "child_process.h"
 #include "xtest_keyboard.h"
@@ -145,18 +150,92 @@ TEST(VigilServerLossTest, HeldKeysAreReportedUpBeforeDegradedWhenTheServerDies) 
   EXPECT_EQ(vigil->errorOutput(), "");
 }
 
+// A display number that no X server on this machine holds (no lock file, no socket).
+std::string unusedDisplay() {
+  for (int n = 97; n < 1000; ++n) {
+    const std::string number = std::to_string(n);
+    if (access(("/tmp/.X" + number + "-lock").c_str(), F_OK) != 0 &&
+        access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) != 0) {
+      return ":" + number;
+    }
+  }
+  return ":999";
+}
+
 TEST(VigilNoDisplayTest, ReportsTheRealCauseThenDegradedAndExits) {
-  auto vigil = startVigil(":97");  // no server there
+  const std::string display = unusedDisplay();
+  auto vigil = startVigil(display);
   Lines lines = readLines(*vigil, 4);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], kStarting);
   EXPECT_EQ(lines[1], kCapability);
   EXPECT_EQ(lines[2], R"({"event":"error","code":"failed_to_create_event_tap",)"
-                      R"("message":"Unable to open X display \":97\"."})");
+                      R"("message":"Unable to open X display \")" +
+                          display + R"(\"."})");
   EXPECT_EQ(
       lines[3],
       R"({"event":"status","state":"degraded","message":"XInput2 raw key events unavailable."})");
   EXPECT_TRUE(vigil->readsEndOfOutput(5s));
+  EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
+  EXPECT_EQ(vigil->errorOutput(), "");
+}
+
+// An "X server" that refuses every client at connection set-up with a reason, which the X
+// client library writes straight to standard error.
+class RefusingXServer {
+ public:
+  RefusingXServer() {
+    for (int n = 400; n < 500 && listener_ < 0; ++n) {
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+      std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: tried first
+      const socklen_t size =
+          static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+      if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd, 4) == 0) {
+        listener_ = fd;
+        display_ = ":" + std::to_string(n);
+      } else {
+        close(fd);
+      }
+    }
+    if (listener_ >= 0) answerer_ = std::thread([this] { refuseClients(); });
+  }
+  ~RefusingXServer() {
+    shutdown(listener_, SHUT_RDWR);
+    if (answerer_.joinable()) answerer_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  void refuseClients() {
+    for (int client; (client = accept(listener_, nullptr, nullptr)) >= 0; close(client)) {
+      unsigned char request[12];
+      if (recv(client, request, sizeof request, MSG_WAITALL) != sizeof request) continue;
+      const std::string reason = "No protocol specified\n";  // 22 bytes, padded to 24
+      unsigned char reply[8 + 24] = {0, static_cast<unsigned char>(reason.size()), 11, 0, 0, 0, 6,
+                                     0};  // failed, reason length, 11.0, 6 words follow
+      std::memcpy(reply + 8, reason.data(), reason.size());
+      send(client, reply, sizeof reply, MSG_NOSIGNAL);
+    }
+  }
+
+  int listener_ = -1;
+  std::string display_;
+  std::thread answerer_;
+};
+
+TEST(VigilQuietTest, NothingReachesStandardErrorWhenTheServerRefusesUs) {
+  RefusingXServer refusing;
+  ASSERT_FALSE(refusing.display().empty());
+  auto vigil = startVigil(refusing.display());
+  Lines lines = readLines(*vigil, 4);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2], R"({"event":"error","code":"failed_to_create_event_tap",)"
+                      R"("message":"Unable to open X display \")" +
+                          refusing.display() + R"(\"."})");
   EXPECT_TRUE(e2e::exitedCleanly(vigil->waitExit()));
   EXPECT_EQ(vigil->errorOutput(), "");
 }

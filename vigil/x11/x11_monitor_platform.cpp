@@ -8,8 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "line_writer.h"
-
 namespace vigil {
 namespace {
 
@@ -41,18 +39,9 @@ struct X11MonitorPlatform::XSource {
   gpointer fdTag;
 };
 
-X11MonitorPlatform::X11MonitorPlatform() : facts_(linuxFacts()) {
+X11MonitorPlatform::X11MonitorPlatform() : facts_(linuxFacts()), output_([this] { stop(); }) {
   loop_ = g_main_loop_new(nullptr, FALSE);
-  // The host closing our standard output ends the run quietly; so does a polite signal.
-  outputWatch_ = g_unix_fd_add(
-      STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
-      [](gint, GIOCondition, gpointer data) -> gboolean {
-        auto* self = static_cast<X11MonitorPlatform*>(data);
-        self->outputWatch_ = 0;
-        self->stop();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  // The host closing our standard output ends the run quietly (output_); so does a polite signal.
   const int signals[] = {SIGTERM, SIGINT, SIGHUP};
   for (int i = 0; i < 3; ++i) {
     signalWatches_[i] = g_unix_signal_add(
@@ -67,7 +56,6 @@ X11MonitorPlatform::X11MonitorPlatform() : facts_(linuxFacts()) {
 
 X11MonitorPlatform::~X11MonitorPlatform() {
   for (guint watch : signalWatches_) g_source_remove(watch);
-  if (outputWatch_ != 0) g_source_remove(outputWatch_);
   if (display_ != nullptr) XCloseDisplay(display_);
   g_main_loop_unref(loop_);
 }
@@ -144,9 +132,7 @@ void X11MonitorPlatform::runLoop() {
   g_main_loop_run(loop_);
 }
 
-void X11MonitorPlatform::writeLine(std::string_view line) {
-  if (!writeLineToStdout(line)) stop();
-}
+void X11MonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
 
 void X11MonitorPlatform::stop() { g_main_loop_quit(loop_); }
 
@@ -170,7 +156,9 @@ gboolean X11MonitorPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
 }
 
 void X11MonitorPlatform::dispatchPendingEvents() {
-  while (XPending(display_) > 0) {
+  // A batch at a time, so that a flood of keys never keeps the loop from writing lines out or
+  // from seeing a signal; events left over are already queued and dispatch straight away.
+  for (int batch = 0; batch < 256 && XPending(display_) > 0; ++batch) {
     XEvent event;
     XNextEvent(display_, &event);
     handleXEvent(event);
@@ -196,6 +184,7 @@ void X11MonitorPlatform::onConnectionLost(Display*, void* self) {
   // reported down: the monitor releases every key, says it is degraded, and the run ends.
   auto* platform = static_cast<X11MonitorPlatform*>(self);
   if (platform->monitor_ != nullptr) platform->monitor_->handleTapLost("X server connection lost.");
+  platform->output_.finish();
   std::exit(0);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
 #include "x11_key_translation.h"
@@ -46,13 +47,13 @@ class X11MonitorPlatform final : public MonitorPlatform {
   void stop();
 
   PlatformFacts facts_;
+  GlibStdoutWriter output_;
   Display* display_ = nullptr;
   int xiOpcode_ = 0;
   HotkeyMonitor* monitor_ = nullptr;
   X11ModifierFlags modifierFlags_;
   GMainLoop* loop_ = nullptr;
   bool attachedSource_ = false;
-  guint outputWatch_ = 0;
   guint signalWatches_[3] = {0, 0, 0};
 };
 
