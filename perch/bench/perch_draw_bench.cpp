@@ -92,11 +92,15 @@ void run() {
                     expandedButtonBottomInset, buttonSize, buttonSize};
   const auto avatar = makeAvatar();
 
-  // Every frame lands at another moment of the feedback, 1/60 second apart.
+  // Every frame lands at another moment of the feedback, 1/60 second apart, drawn as perch
+  // draws it: what does not move is kept from the first frame on.
+  MascotPainter painter;
+  const Rect bounds{0, 0, expandedWindowWidth, expandedWindowHeight};
   auto feedbackFrame = [&](const CanvasImage* image) {
-    return [&surface, button, image](int i) {
+    painter.reset();
+    return [&surface, &painter, button, bounds, image](int i) {
       const double elapsed = (i % 180) * animationTickSeconds;
-      drawMascot(surface.canvas(), MascotPicture{button, true, elapsed, image});
+      painter.draw(surface.canvas(), MascotPicture{button, true, elapsed, image, bounds});
     };
   };
 
