@@ -92,7 +92,9 @@ void CairoCanvas::save() { cairo_save(cr_); }
 
 void CairoCanvas::restore() { cairo_restore(cr_); }
 
-void CairoCanvas::setPath(const Path& path) {
+void CairoCanvas::setPath(const Path& path) { setPath(cr_, path); }
+
+void CairoCanvas::setPath(cairo_t* cr_, const Path& path) {
   cairo_new_path(cr_);
   for (const Path::Element& e : path.elements()) {
     const Point* p = e.points;
@@ -129,6 +131,39 @@ void CairoCanvas::strokePath(const Path& path, const Color& color, double lineWi
   setColor(color);
   cairo_set_line_width(cr_, lineWidth);
   cairo_stroke(cr_);
+}
+
+bool CairoCanvas::compositeThroughCoverage(const Rect& area,
+                                           const std::function<void(cairo_t*)>& shape,
+                                           const std::function<void()>& source) {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (!devicePixels(area, x0, y0, x1, y1)) return true;
+  const int width = x1 - x0, height = y1 - y0;
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, width);
+  coverage_.assign(static_cast<size_t>(stride) * height, 0);
+  cairo_surface_t* mask =
+      cairo_image_surface_create_for_data(coverage_.data(), CAIRO_FORMAT_A8, width, height, stride);
+  cairo_t* cr = cairo_create(mask);
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr_, &matrix);
+  matrix.x0 -= x0;
+  matrix.y0 -= y0;
+  cairo_set_matrix(cr, &matrix);
+  cairo_set_source_rgba(cr, 0, 0, 0, 1);
+  shape(cr);
+  const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  cairo_destroy(cr);
+  cairo_surface_flush(mask);
+  if (drawn) {
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    source();
+    cairo_mask_surface(cr_, mask, x0, y0);
+    cairo_restore(cr_);
+  }
+  cairo_surface_finish(mask);
+  cairo_surface_destroy(mask);
+  return drawn;
 }
 
 bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1) {

@@ -50,6 +50,12 @@ class CairoCanvas final : public Canvas {
   bool devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1);
   bool fillRadialRamp(const Path& path, const Color& center, const Color& edge);
   void setPath(const Path& path);
+  static void setPath(cairo_t* cr, const Path& path);
+  // Draws `shape` (black on `cr`, in this canvas's user space) as coverage over the device pixels
+  // of `area`, then composites the source that `source` sets (in device space) through it. False
+  // when the shape could not be drawn.
+  bool compositeThroughCoverage(const Rect& area, const std::function<void(cairo_t*)>& shape,
+                                const std::function<void()>& source);
   void setColor(const Color& color);
   // A one-line layout for the current cairo space, which must have y pointing down.
   PangoLayout* makeLayout(std::string_view text, const Font& font);
@@ -57,6 +63,7 @@ class CairoCanvas final : public Canvas {
   cairo_t* cr_;
   Blend blend_;
   std::vector<std::uint32_t> blendPixels_;  // reused from blend to blend
+  std::vector<unsigned char> coverage_;     // reused from shape to shape
 };
 
 }  // namespace perch
