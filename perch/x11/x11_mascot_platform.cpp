@@ -21,6 +21,7 @@
 
 #include "cairo_canvas.h"
 #include "cairo_image.h"
+#include "tick_schedule.h"
 
 extern char** environ;
 
@@ -43,11 +44,39 @@ guint millis(double seconds) {
   return static_cast<guint>(std::max(0.0, std::ceil(seconds * 1000 - 1e-9)));
 }
 
+// A repeating timer on GLib's main loop, due on a fixed grid of microsecond ready times rather
+// than in whole milliseconds from the last firing, so that 1/60 s stays 60 ticks a second.
 struct GLibTimer final : RepeatingTimer {
-  explicit GLibTimer(std::function<void()> t) : tick(std::move(t)) {}
-  ~GLibTimer() override { g_source_remove(id); }
+  struct Source {
+    GSource base;
+    GLibTimer* owner;
+  };
+  GLibTimer(std::function<void()> t, double intervalSeconds)
+      : tick(std::move(t)), interval(intervalSeconds) {
+    static GSourceFuncs funcs = {nullptr, nullptr, &GLibTimer::dispatch, nullptr, nullptr, nullptr};
+    source = g_source_new(&funcs, sizeof(Source));
+    reinterpret_cast<Source*>(source)->owner = this;
+    due = seconds(g_get_monotonic_time()) + interval;
+    arm();
+    g_source_attach(source, nullptr);
+  }
+  ~GLibTimer() override {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+  static double seconds(gint64 us) { return static_cast<double>(us) / 1e6; }
+  void arm() { g_source_set_ready_time(source, static_cast<gint64>(std::ceil(due * 1e6))); }
+  static gboolean dispatch(GSource* s, GSourceFunc, gpointer) {
+    GLibTimer* self = reinterpret_cast<Source*>(s)->owner;
+    self->due = nextTickDue(self->due, seconds(g_get_monotonic_time()), self->interval);
+    self->arm();
+    self->tick();  // last: the tick may end the timer
+    return G_SOURCE_CONTINUE;
+  }
   std::function<void()> tick;
-  guint id = 0;
+  double interval;
+  double due = 0;
+  GSource* source = nullptr;
 };
 
 }  // namespace
@@ -113,7 +142,8 @@ X11MascotPlatform::~X11MascotPlatform() {
   g_source_destroy(xSource_);
   g_source_unref(xSource_);
   g_main_loop_unref(loop_);
-  cairo_surface_destroy(surface_);
+  upload_.reset();
+  if (surface_ != nullptr) cairo_surface_destroy(surface_);
   if (picture_ != nullptr) cairo_surface_destroy(picture_);
   for (auto& [kind, cursor] : cursors_) XFreeCursor(display_, cursor);
   XDestroyWindow(display_, window_);
@@ -158,9 +188,6 @@ void X11MascotPlatform::createWindow() {
   Atom utility = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_UTILITY", False);
   XChangeProperty(display_, window_, type, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&utility), 1);
-
-  surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
-                                       static_cast<int>(g.width), static_cast<int>(g.height));
 }
 
 void X11MascotPlatform::readScreens() {
@@ -234,7 +261,9 @@ void X11MascotPlatform::applyGeometry() {
   if (g == shownGeometry_) return;
   if (g.width != shownGeometry_.width || g.height != shownGeometry_.height) {
     XMoveResizeWindow(display_, window_, g.x, g.y, g.width, g.height);
-    cairo_xlib_surface_set_size(surface_, static_cast<int>(g.width), static_cast<int>(g.height));
+    if (surface_ != nullptr) {
+      cairo_xlib_surface_set_size(surface_, static_cast<int>(g.width), static_cast<int>(g.height));
+    }
   } else {
     XMoveWindow(display_, window_, g.x, g.y);
   }
@@ -283,9 +312,21 @@ void X11MascotPlatform::redraw() {
   }
   const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
   const int w = static_cast<int>(g.width), h = static_cast<int>(g.height);
-  // Drawn offscreen first: its alpha decides the window's shape before it is shown.
-  cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (upload_ == nullptr)
+    upload_ = std::make_unique<X11FrameUpload>(display_, visual_, depth_, window_);
+  // Drawn offscreen first (straight into the frame the server reads, where there is one): its
+  // alpha decides the window's shape before it is shown.
+  std::uint8_t* frame = upload_->frame(w, h);
+  cairo_surface_t* picture =
+      frame != nullptr
+          ? cairo_image_surface_create_for_data(frame, CAIRO_FORMAT_ARGB32, w, h, upload_->stride())
+          : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   cairo_t* cr = cairo_create(picture);
+  if (frame != nullptr) {
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  }
   {
     CairoCanvas canvas(cr, h);
     view_->draw(canvas);
@@ -304,12 +345,31 @@ void X11MascotPlatform::redraw() {
   applyGeometry();
 
   if (picture_ != nullptr) cairo_surface_destroy(picture_);
-  picture_ = picture;
+  picture_ = nullptr;
+  if (frame != nullptr) {
+    cairo_surface_destroy(picture);  // the frame itself stays with the upload
+  } else {
+    picture_ = picture;
+  }
   showPicture();
 }
 
 void X11MascotPlatform::showPicture() {
-  if (picture_ == nullptr || !mapped_) return;
+  if (!mapped_) return;
+  if (picture_ == nullptr) {
+    if (upload_ == nullptr || upload_->stride() == 0) return;
+    lastPutSerial_ = NextRequest(display_);
+    upload_->put();
+    XFlush(display_);
+    return;
+  }
+  // Only a window whose pixels are not the picture's own words comes here: cairo converts them.
+  if (surface_ == nullptr) {
+    surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
+                                         static_cast<int>(shownGeometry_.width),
+                                         static_cast<int>(shownGeometry_.height));
+  }
+  lastPutSerial_ = NextRequest(display_);
   cairo_t* cr = cairo_create(surface_);
   cairo_set_source_surface(cr, picture_, 0, 0);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
@@ -385,15 +445,7 @@ double X11MascotPlatform::now() { return static_cast<double>(g_get_monotonic_tim
 
 std::unique_ptr<RepeatingTimer> X11MascotPlatform::scheduleRepeating(double interval,
                                                                      std::function<void()> tick) {
-  auto timer = std::make_unique<GLibTimer>(std::move(tick));
-  timer->id = g_timeout_add(
-      std::max(1u, static_cast<guint>(std::lround(interval * 1000))),
-      [](gpointer data) -> gboolean {
-        static_cast<GLibTimer*>(data)->tick();
-        return G_SOURCE_CONTINUE;
-      },
-      timer.get());
-  return timer;
+  return std::make_unique<GLibTimer>(std::move(tick), interval);
 }
 
 void X11MascotPlatform::runAfter(double delay, std::function<void()> work) {
@@ -539,7 +591,9 @@ void X11MascotPlatform::handleEvent(XEvent& event) {
   switch (event.type) {
     case Expose:
       // Exposures come from our own reshaping too: they show the picture already drawn rather
-      // than drawing (and reshaping) again.
+      // than drawing (and reshaping) again, and not at all when the whole picture was sent after
+      // the server raised them (the reshape of each frame goes out just before its picture).
+      if (event.xexpose.count == 0 && event.xexpose.serial < lastPutSerial_) break;
       if (event.xexpose.count == 0) showPicture();
       break;
     case ButtonPress:

@@ -12,6 +12,7 @@
 #include "floating_mascot_view.h"
 #include "mascot_platform.h"
 #include "painted_region.h"
+#include "x11_frame_upload.h"
 #include "x11_screen_space.h"
 
 typedef struct _XDisplay Display;
@@ -92,7 +93,9 @@ class X11MascotPlatform final : public MascotPlatform {
   std::vector<PixelRect> boundingLast_;
   std::vector<PixelRect> inputLast_;
   cairo_surface_t* surface_ = nullptr;
-  cairo_surface_t* picture_ = nullptr;  // the latest picture drawn, shown again on exposure
+  cairo_surface_t* picture_ = nullptr;      // the latest picture drawn, shown again on exposure
+  std::unique_ptr<X11FrameUpload> upload_;  // made at the first frame: start-up does not wait
+  unsigned long lastPutSerial_ = 0;         // the request that last showed the whole picture
 
   FloatingMascotView* view_ = nullptr;
   GMainLoop* loop_ = nullptr;
