@@ -1,6 +1,9 @@
 // The mascot's desktop on X11: an override-redirect window (never managed, never focused, on
 // every workspace) with a 32-bit ARGB visual where one exists, screens from XRandR monitors, and
-// GLib's main loop for the X connection, timers and the command hand-over.
+// GLib's main loop for the X connection, timers and the command hand-over. One class whose
+// members are defined by area: x11_mascot_platform.cpp (connection, event routing),
+// x11_panel_window.cpp (window, stacking), x11_panel_picture.cpp (picture, shapes),
+// x11_screens.cpp, x11_pointer.cpp (pointer, cursors), x11_compositor.cpp, x11_main_loop.cpp.
 #pragma once
 
 #include <glib.h>
@@ -65,6 +68,7 @@ class X11MascotPlatform final : public MascotPlatform {
 
  private:
   void createWindow();
+  void startMainLoop();
   void readScreens();
   void handleEvent(_XEvent& event);
   void handlePointer(_XEvent& event);
@@ -78,6 +82,8 @@ class X11MascotPlatform final : public MascotPlatform {
   void applyShapes(const std::vector<PixelRect>& painted, bool composited, const XRect& size);
   Point viewPoint(int x, int y) const;
   unsigned long loadCursor(Cursor cursor);
+  // A GLib timeout in whole milliseconds, never early.
+  static unsigned timeoutMillis(double seconds);
 
   Display* display_ = nullptr;
   unsigned long window_ = 0;
