@@ -57,10 +57,10 @@ trap 'rm -rf "$out"' EXIT
   for bench in perch draw; do
     [ -f "$out/$bench" ] || continue
     # A goal line of the draw benchmark follows the figures it judges: print them together.
-    awk -v b="$bench" '/: (met|MISSED)$/ { if (prev != "" && $1 == "goal") print "  " b ": " prev;
+    awk -v b="$bench" '/: (met|MISSED)\)?$/ { if (prev != "" && $1 == "goal") print "  " b ": " prev;
         sub(/^ */, ""); print "  " b ": " $0 } { prev = $0; sub(/^ */, "", prev) }' "$out/$bench"
   done
-  met=$(cat "$out"/perch "$out"/draw 2>/dev/null | grep -c ': met$' || true)
-  missed=$(cat "$out"/perch "$out"/draw 2>/dev/null | grep -c ': MISSED$' || true)
+  met=$(cat "$out"/perch "$out"/draw 2>/dev/null | grep -cE ': met\)?$' || true)
+  missed=$(cat "$out"/perch "$out"/draw 2>/dev/null | grep -cE ': MISSED\)?$' || true)
   echo "  $met met, $missed missed"
 } 2>&1
