@@ -78,7 +78,9 @@ class X11MascotPlatform final : public MascotPlatform {
   void showPicture();
   void watchCompositor();
   void readCompositor();
-  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const XRect& size);
+  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const ShownPart& part);
+  // What of the panel the window shows for the frame the core last set.
+  ShownPart wantedPart() const;
   Point viewPoint(int x, int y) const;
   unsigned long loadCursor(Cursor cursor);
   // A GLib timeout in whole milliseconds, never early.
@@ -111,7 +113,8 @@ class X11MascotPlatform final : public MascotPlatform {
   std::vector<Rect> screens_;  // core space, primary first
   ScreenSpace space_;
   Rect frame_{0, 0, 56, 56};  // as the core last set it
-  XRect shownGeometry_;       // as the window has it
+  ShownPart shown_;           // as the window has it
+  XRect screenBounds_;        // the screens' bounding box, root coordinates
   bool mapped_ = false;
   bool pointerInHitArea_ = false;
   std::optional<Point> lastPointer_;  // root coordinates

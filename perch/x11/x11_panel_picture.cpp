@@ -5,6 +5,7 @@
 #include <X11/extensions/shape.h>
 #include <cairo-xlib.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "cairo_canvas.h"
@@ -39,13 +40,19 @@ void X11MascotPlatform::redraw() {
     XFlush(display_);
     return;
   }
-  const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
-  const int w = static_cast<int>(g.width), h = static_cast<int>(g.height);
+  // Only the part of the panel on the screens is drawn, however large the panel.
+  const ShownPart part = wantedPart();
+  const int w = static_cast<int>(part.window.width), h = static_cast<int>(part.window.height);
   // Drawn offscreen first: its alpha decides the window's shape before it is shown.
   cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(picture);  // out of memory: the window keeps its last picture
+    return;
+  }
   cairo_t* cr = cairo_create(picture);
+  cairo_translate(cr, -part.offsetX, -part.offsetY);
   {
-    CairoCanvas canvas(cr, h);
+    CairoCanvas canvas(cr, part.panelHeight);
     view_->draw(canvas);
   }
   cairo_destroy(cr);
@@ -58,7 +65,7 @@ void X11MascotPlatform::redraw() {
   // The shape for the new size goes out before the resize: whoever sees the new size already
   // finds the new shape (a shape may reach past the window's edges until then).
   applyShapes(paintedRegion(pixels, stride, w, h, composited ? kInputMinAlpha : kShapedMinAlpha),
-              composited, g);
+              composited, part);
   applyGeometry();
 
   if (picture_ != nullptr) cairo_surface_destroy(picture_);
@@ -78,7 +85,7 @@ void X11MascotPlatform::showPicture() {
 }
 
 void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool composited,
-                                    const XRect& g) {
+                                    const ShownPart& part) {
   auto toX = [](const std::vector<PixelRect>& rects) {
     std::vector<XRectangle> x;
     for (const PixelRect& r : rects) {
@@ -91,10 +98,15 @@ void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool 
   // takes every press as the button's.
   std::vector<PixelRect> input = painted;
   const Rect hit = view_->hitArea();
-  input.push_back({static_cast<int>(std::floor(hit.minX())),
-                   static_cast<int>(std::floor(g.height - hit.maxY())),
-                   static_cast<int>(std::ceil(hit.width)),
-                   static_cast<int>(std::ceil(hit.height))});
+  // In the window's pixels, within the window: the panel may reach far beyond it.
+  const double left = std::floor(hit.minX()) - part.offsetX;
+  const double top = std::floor(part.panelHeight - hit.maxY()) - part.offsetY;
+  const double x0 = std::max(0.0, left), y0 = std::max(0.0, top);
+  const double x1 = std::min(double(part.window.width), left + std::ceil(hit.width));
+  const double y1 = std::min(double(part.window.height), top + std::ceil(hit.height));
+  if (x0 < x1 && y0 < y1) {
+    input.push_back({int(x0), int(y0), int(x1 - x0), int(y1 - y0)});
+  }
   if (composited) {
     if (shapedLast_) XShapeCombineMask(display_, window_, ShapeBounding, 0, 0, 0, ShapeSet);
     shapedLast_ = false;

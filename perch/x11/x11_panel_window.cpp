@@ -34,8 +34,8 @@ void X11MascotPlatform::createWindow() {
   attributes.border_pixel = 0;
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                           EnterWindowMask | LeaveWindowMask | StructureNotifyMask;
-  const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
-  shownGeometry_ = g;
+  shown_ = wantedPart();
+  const XRect g = shown_.window;
   window_ = XCreateWindow(display_, root_, g.x, g.y, g.width, g.height, 0, depth_, InputOutput,
                           static_cast<Visual*>(visual_), mask, &attributes);
 
@@ -58,30 +58,46 @@ void X11MascotPlatform::createWindow() {
 // A move goes out at once. A resize waits for the picture and shape drawn for the new size and
 // goes out right after that shape (see redraw()), so the server never pairs a new size with an
 // old shape.
+// The same holds when the part of the panel on the screens changes: a new picture first.
 void X11MascotPlatform::setPanelFrame(const Rect& frame) {
   frame_ = frame;
-  const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
-  if (g.width == shownGeometry_.width && g.height == shownGeometry_.height) applyGeometry();
+  const ShownPart part = wantedPart();
+  if (part.window.width == shown_.window.width && part.window.height == shown_.window.height &&
+      part.offsetX == shown_.offsetX && part.offsetY == shown_.offsetY &&
+      part.panelHeight == shown_.panelHeight) {
+    applyGeometry();
+  }
   setNeedsDisplay();
 }
 
 void X11MascotPlatform::setPanelOrigin(Point origin) {
   frame_.x = origin.x;
   frame_.y = origin.y;
-  applyGeometry();
-  XFlush(display_);
+  const ShownPart part = wantedPart();
+  if (part.window.width == shown_.window.width && part.window.height == shown_.window.height &&
+      part.offsetX == shown_.offsetX && part.offsetY == shown_.offsetY) {
+    applyGeometry();
+    XFlush(display_);
+  } else {
+    setNeedsDisplay();
+  }
+}
+
+ShownPart X11MascotPlatform::wantedPart() const {
+  return ScreenSpace::shownPart(space_.toRoot(frame_), screenBounds_);
 }
 
 void X11MascotPlatform::applyGeometry() {
-  const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
-  if (g == shownGeometry_) return;
-  if (g.width != shownGeometry_.width || g.height != shownGeometry_.height) {
+  const ShownPart part = wantedPart();
+  const XRect& g = part.window;
+  if (part == shown_) return;
+  if (g.width != shown_.window.width || g.height != shown_.window.height) {
     XMoveResizeWindow(display_, window_, g.x, g.y, g.width, g.height);
     cairo_xlib_surface_set_size(surface_, static_cast<int>(g.width), static_cast<int>(g.height));
-  } else {
+  } else if (g.x != shown_.window.x || g.y != shown_.window.y) {
     XMoveWindow(display_, window_, g.x, g.y);
   }
-  shownGeometry_ = g;
+  shown_ = part;
 }
 
 void X11MascotPlatform::orderFront() {

@@ -45,7 +45,7 @@ void X11MascotPlatform::setCursor(Cursor cursor) {
 }
 
 Point X11MascotPlatform::viewPoint(int x, int y) const {
-  return {double(x), double(shownGeometry_.height) - y};
+  return {x + shown_.offsetX, shown_.panelHeight - (y + shown_.offsetY)};
 }
 
 void X11MascotPlatform::handlePointer(XEvent& event) {
