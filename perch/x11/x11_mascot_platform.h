@@ -72,6 +72,8 @@ class X11MascotPlatform final : public MascotPlatform {
   void handleEvent(_XEvent& event);
   void handlePointer(_XEvent& event);
   void trackPointer(Point viewPoint, bool inWindow);
+  // Ends a press whose release will never come.
+  void endPress();
   void keepOnTop();
   void redraw();
   void applyGeometry();

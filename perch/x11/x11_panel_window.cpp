@@ -116,6 +116,7 @@ void X11MascotPlatform::orderFront() {
 }
 
 void X11MascotPlatform::orderOut() {
+  endPress();  // unmapping breaks the pointer grab: no release would follow
   XUnmapWindow(display_, window_);
   XFlush(display_);
   mapped_ = false;
