@@ -48,10 +48,16 @@ void X11MascotPlatform::createWindow() {
   hints.flags = InputHint;
   hints.input = False;
   XSetWMHints(display_, window_, &hints);
+  // For compositors: a dock, kept above ordinary windows, which compositors leave without a shadow
+  // (xcompmgr -C, picom's example wintypes); and picom's own "no shadow" mark, which it honours
+  // whatever its configuration. The mascot paints its own glow; a shadow would outline the panel.
   Atom type = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
-  Atom utility = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_UTILITY", False);
+  Atom dock = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
   XChangeProperty(display_, window_, type, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&utility), 1);
+                  reinterpret_cast<unsigned char*>(&dock), 1);
+  long noShadow = 0;
+  XChangeProperty(display_, window_, XInternAtom(display_, "_COMPTON_SHADOW", False), XA_CARDINAL,
+                  32, PropModeReplace, reinterpret_cast<unsigned char*>(&noShadow), 1);
 
   surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
                                        static_cast<int>(g.width), static_cast<int>(g.height));
