@@ -73,13 +73,18 @@ class X11MascotPlatform final : public MascotPlatform {
   void handleEvent(_XEvent& event);
   void handlePointer(_XEvent& event);
   void trackPointer(Point viewPoint, bool inWindow);
+  // Ends a press whose release will never come.
+  void endPress();
   void keepOnTop();
+  void restack();
   void redraw();
   void applyGeometry();
   void showPicture();
   void watchCompositor();
   void readCompositor();
-  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const XRect& size);
+  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const ShownPart& part);
+  // What of the panel the window shows for the frame the core last set.
+  ShownPart wantedPart() const;
   Point viewPoint(int x, int y) const;
   unsigned long loadCursor(Cursor cursor);
   // A GLib timeout in whole milliseconds, never early.
@@ -114,7 +119,8 @@ class X11MascotPlatform final : public MascotPlatform {
   std::vector<Rect> screens_;  // core space, primary first
   ScreenSpace space_;
   Rect frame_{0, 0, 56, 56};  // as the core last set it
-  XRect shownGeometry_;       // as the window has it
+  ShownPart shown_;           // as the window has it
+  XRect screenBounds_;        // the screens' bounding box, root coordinates
   bool mapped_ = false;
   bool pointerInHitArea_ = false;
   std::optional<Point> lastPointer_;  // root coordinates

@@ -5,6 +5,7 @@
 #include <X11/extensions/shape.h>
 #include <cairo-xlib.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "cairo_canvas.h"
@@ -39,8 +40,9 @@ void X11MascotPlatform::redraw() {
     XFlush(display_);
     return;
   }
-  const XRect g = ScreenSpace::toPixels(space_.toRoot(frame_));
-  const int w = static_cast<int>(g.width), h = static_cast<int>(g.height);
+  // Only the part of the panel on the screens is drawn, however large the panel.
+  const ShownPart part = wantedPart();
+  const int w = static_cast<int>(part.window.width), h = static_cast<int>(part.window.height);
   if (upload_ == nullptr) {
     upload_ = std::make_unique<X11FrameUpload>(display_, visual_, depth_, window_);
   }
@@ -51,14 +53,19 @@ void X11MascotPlatform::redraw() {
       frame != nullptr
           ? cairo_image_surface_create_for_data(frame, CAIRO_FORMAT_ARGB32, w, h, upload_->stride())
           : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(picture);  // out of memory: the window keeps its last picture
+    return;
+  }
   cairo_t* cr = cairo_create(picture);
   if (frame != nullptr) {
     cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
     cairo_paint(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   }
+  cairo_translate(cr, -part.offsetX, -part.offsetY);
   {
-    CairoCanvas canvas(cr, h);
+    CairoCanvas canvas(cr, part.panelHeight);
     view_->draw(canvas);
   }
   cairo_destroy(cr);
@@ -71,7 +78,7 @@ void X11MascotPlatform::redraw() {
   // The shape for the new size goes out before the resize: whoever sees the new size already
   // finds the new shape (a shape may reach past the window's edges until then).
   applyShapes(paintedRegion(pixels, stride, w, h, composited ? kInputMinAlpha : kShapedMinAlpha),
-              composited, g);
+              composited, part);
   applyGeometry();
 
   if (picture_ != nullptr) cairo_surface_destroy(picture_);
@@ -96,8 +103,8 @@ void X11MascotPlatform::showPicture() {
   // Only a window whose pixels are not the picture's own words comes here: cairo converts them.
   if (surface_ == nullptr) {
     surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
-                                         static_cast<int>(shownGeometry_.width),
-                                         static_cast<int>(shownGeometry_.height));
+                                         static_cast<int>(shown_.window.width),
+                                         static_cast<int>(shown_.window.height));
   }
   lastPutSerial_ = NextRequest(display_);
   cairo_t* cr = cairo_create(surface_);
@@ -110,7 +117,7 @@ void X11MascotPlatform::showPicture() {
 }
 
 void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool composited,
-                                    const XRect& g) {
+                                    const ShownPart& part) {
   auto toX = [](const std::vector<PixelRect>& rects) {
     std::vector<XRectangle> x;
     for (const PixelRect& r : rects) {
@@ -123,10 +130,17 @@ void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool 
   // takes every press as the button's.
   std::vector<PixelRect> input = painted;
   const Rect hit = view_->hitArea();
-  input.push_back({static_cast<int>(std::floor(hit.minX())),
-                   static_cast<int>(std::floor(g.height - hit.maxY())),
-                   static_cast<int>(std::ceil(hit.width)),
-                   static_cast<int>(std::ceil(hit.height))});
+  // The pixels whose centres the hit area holds (it is half-open: the far edges are outside), in
+  // the window's pixels and within the window: the panel may reach far beyond it.
+  const double x0 = std::max(0.0, std::ceil(hit.minX() - 0.5) - part.offsetX);
+  const double x1 = std::min(double(part.window.width), std::ceil(hit.maxX() - 0.5) - part.offsetX);
+  const double y0 =
+      std::max(0.0, std::floor(part.panelHeight - hit.maxY() - 0.5) + 1 - part.offsetY);
+  const double y1 = std::min(double(part.window.height),
+                             std::floor(part.panelHeight - hit.minY() - 0.5) + 1 - part.offsetY);
+  if (x0 < x1 && y0 < y1) {
+    input.push_back({int(x0), int(y0), int(x1 - x0), int(y1 - y0)});
+  }
   if (composited) {
     if (shapedLast_) XShapeCombineMask(display_, window_, ShapeBounding, 0, 0, 0, ShapeSet);
     shapedLast_ = false;

@@ -45,7 +45,9 @@ void X11MascotPlatform::setCursor(Cursor cursor) {
 }
 
 Point X11MascotPlatform::viewPoint(int x, int y) const {
-  return {double(x), double(shownGeometry_.height) - y};
+  // A pixel stands for its centre: the hit test then takes exactly the pixels the input shape
+  // gives the hit area (see applyShapes()).
+  return {x + shown_.offsetX + 0.5, shown_.panelHeight - (y + shown_.offsetY + 0.5)};
 }
 
 void X11MascotPlatform::handlePointer(XEvent& event) {
@@ -63,6 +65,7 @@ void X11MascotPlatform::handlePointer(XEvent& event) {
   switch (event.type) {
     case ButtonPress:
       if (event.xbutton.button != Button1) return;
+      endPress();  // a press still held here lost its release
       buttonHeld_ = true;
       view_->mouseDown(viewPoint(event.xbutton.x, event.xbutton.y));
       break;
@@ -76,6 +79,7 @@ void X11MascotPlatform::handlePointer(XEvent& event) {
         XNextEvent(display_, &event);
       }
       lastPointer_ = Point{double(event.xmotion.x_root), double(event.xmotion.y_root)};
+      if (buttonHeld_ && !(event.xmotion.state & Button1Mask)) endPress();  // its release was lost
       if (buttonHeld_) {
         view_->mouseDragged();
       } else {
@@ -89,12 +93,21 @@ void X11MascotPlatform::handlePointer(XEvent& event) {
       view_->mouseUp(viewPoint(event.xbutton.x, event.xbutton.y));
       break;
     case EnterNotify:
+      if (event.xcrossing.mode == NotifyGrab) endPress();
       if (!buttonHeld_) trackPointer(viewPoint(event.xcrossing.x, event.xcrossing.y), true);
       break;
     case LeaveNotify:
+      if (event.xcrossing.mode == NotifyGrab) endPress();  // another program took the pointer
       if (!buttonHeld_) trackPointer({}, false);
       break;
   }
+}
+
+void X11MascotPlatform::endPress() {
+  if (!buttonHeld_) return;
+  buttonHeld_ = false;
+  pointerInHitArea_ = false;  // the next movement over the button enters it afresh
+  if (view_ != nullptr) view_->mouseCancelled();
 }
 
 void X11MascotPlatform::trackPointer(Point point, bool inWindow) {

@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
+
 #include "x11_mascot_platform.h"
 
 namespace perch {
@@ -32,7 +34,18 @@ void X11MascotPlatform::readScreens() {
   space_ = ScreenSpace(rootRects.front());
   frame_ = space_.fromRoot(rootFrame);
   screens_.clear();
-  for (const Rect& r : rootRects) screens_.push_back(space_.fromRoot(r));
+  Rect box = rootRects.front();
+  for (const Rect& r : rootRects) {
+    screens_.push_back(space_.fromRoot(r));
+    const double right = std::max(box.maxX(), r.maxX()), bottom = std::max(box.maxY(), r.maxY());
+    box.x = std::min(box.x, r.x);
+    box.y = std::min(box.y, r.y);
+    box.width = right - box.x;
+    box.height = bottom - box.y;
+  }
+  screenBounds_ = {int(box.x), int(box.y), unsigned(box.width), unsigned(box.height)};
+  // The part of the panel on the screens may have changed with them.
+  if (window_ != 0) setNeedsDisplay();
 }
 
 std::vector<Rect> X11MascotPlatform::screens() { return screens_; }
