@@ -2,8 +2,10 @@
 # Builds the programs and their benchmarks in release mode (build-release/) and prints one report
 # of every figure, each set beside a reference program or drawing measured in the same run:
 #   vigil_bench       vigil's key-to-line latency against `xinput test-xi2 --root`, idle CPU, RSS
-#   perch_bench       perch's start-up against `xdpyinfo`, idle and feedback CPU, peak RSS
-#   perch_draw_bench  one feedback frame on the cairo canvas against a plain fill (when present)
+#   perch_bench       perch's start-up against `xdpyinfo`, idle CPU, feedback CPU without and with
+#                     a compositor, peak RSS
+#   perch_draw_bench  one feedback frame on the cairo canvas against a plain fill, and as drawn
+#                     directly (when present)
 #   vigil_kernel_bench vigil on uinput keyboards against evtest, in a virtual machine (when qemu
 #                     and the kernel package are there; scripts/vm-test.sh says when it skipped)
 # Every benchmark starts its own Xvfb; no display is needed. Figures only: nothing is asserted.
@@ -56,4 +58,16 @@ trap 'rm -rf "$out"' EXIT
     [ -f "$out/$bench" ] || continue
     grep -i 'ratio' "$out/$bench" | sed "s/^ */  $bench: /" || true
   done
+  # perch's goals: each figure beside its goal, met or MISSED, as the benchmarks judged them.
+  echo
+  echo "## perch's goals"
+  for bench in perch draw; do
+    [ -f "$out/$bench" ] || continue
+    # A goal line of the draw benchmark follows the figures it judges: print them together.
+    awk -v b="$bench" '/: (met|MISSED)\)?$/ { if (prev != "" && $1 == "goal") print "  " b ": " prev;
+        sub(/^ */, ""); print "  " b ": " $0 } { prev = $0; sub(/^ */, "", prev) }' "$out/$bench"
+  done
+  met=$(cat "$out"/perch "$out"/draw 2>/dev/null | grep -cE ': met\)?$' || true)
+  missed=$(cat "$out"/perch "$out"/draw 2>/dev/null | grep -cE ': MISSED\)?$' || true)
+  echo "  $met met, $missed missed"
 } 2>&1

@@ -16,7 +16,7 @@ packages=(
   # a sans font for the mascot's text, and SVG avatars
   fonts-dejavu-core librsvg2-common
   # a display for tests and for machines without one, and the X tools the tests compare against
-  xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr
+  xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr picom
   # a Wayland session for vigil's end-to-end tests: headless sway with Xwayland
   sway xwayland
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)

@@ -1,6 +1,7 @@
 #include "process_stats.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -21,6 +22,19 @@ long cpuTicks(pid_t pid) {
     if (i == 15) return utime + std::stol(field);
   }
   return -1;
+}
+
+long long cpuNanoseconds(pid_t pid) {
+  std::error_code error;
+  long long total = 0;
+  bool any = false;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream schedstat(task.path() / "schedstat");
+    long long onCpu = 0;
+    if (schedstat >> onCpu) total += onCpu, any = true;
+  }
+  return any ? total : -1;
 }
 
 std::string peakRss(pid_t pid) {

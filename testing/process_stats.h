@@ -10,6 +10,9 @@ namespace e2e {
 
 // User plus system CPU time in clock ticks.
 long cpuTicks(pid_t pid);
+// CPU time of all the process's threads in nanoseconds, from the scheduler's own accounting
+// (finer than clock ticks); -1 when it cannot be read.
+long long cpuNanoseconds(pid_t pid);
 // Peak resident set size ("VmHWM"), as /proc prints it, e.g. "5176 kB".
 std::string peakRss(pid_t pid);
 

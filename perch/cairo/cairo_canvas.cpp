@@ -2,6 +2,8 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "cairo_image.h"
@@ -23,13 +25,61 @@ PangoWeight pangoWeight(FontWeight weight) {
   return PANGO_WEIGHT_NORMAL;
 }
 
+// A foreground kept as an image surface, with where it lies in device pixels and the
+// transformation it was drawn under.
+class CairoLayer final : public CanvasLayer {
+ public:
+  CairoLayer(cairo_surface_t* surface, int x, int y, const cairo_matrix_t& matrix)
+      : surface_(surface), x_(x), y_(y), matrix_(matrix) {}
+  ~CairoLayer() override { cairo_surface_destroy(surface_); }
+  CairoLayer(const CairoLayer&) = delete;
+  CairoLayer& operator=(const CairoLayer&) = delete;
+
+  cairo_surface_t* surface() const { return surface_; }
+  int x() const { return x_; }
+  int y() const { return y_; }
+  bool drawnUnder(const cairo_matrix_t& m) const {
+    return m.xx == matrix_.xx && m.yx == matrix_.yx && m.xy == matrix_.xy && m.yy == matrix_.yy &&
+           m.x0 == matrix_.x0 && m.y0 == matrix_.y0;
+  }
+
+ private:
+  cairo_surface_t* surface_;
+  int x_, y_;
+  cairo_matrix_t matrix_;
+};
+
+// Steps of the blend's ramp from its centre (0) to its edge (1): fine enough that neighbouring
+// steps of the steepest blend drawn here differ by a tenth of 1/255.
+constexpr int rampSteps = 1024;
+
+// A two-colour ramp as pixman interpolates it: straight (not premultiplied) channels moving evenly
+// from `from` to `to`, premultiplied afterwards and rounded to 8 bits.
+std::array<std::uint32_t, rampSteps + 1> makeRamp(const Color& from, const Color& to) {
+  auto unit = [](double v) { return std::clamp(v, 0.0, 1.0); };
+  std::array<std::uint32_t, rampSteps + 1> ramp;
+  for (int i = 0; i <= rampSteps; ++i) {
+    const double t = double(i) / rampSteps;
+    auto mix = [&](double a, double b) { return unit(a) + (unit(b) - unit(a)) * t; };
+    const double a = mix(from.alpha, to.alpha) * 255;
+    auto byte = [](double v) { return static_cast<std::uint32_t>(v + 0.5); };
+    ramp[i] = byte(a) << 24 | byte(a * mix(from.red, to.red)) << 16 |
+              byte(a * mix(from.green, to.green)) << 8 | byte(a * mix(from.blue, to.blue));
+  }
+  return ramp;
+}
+
 }  // namespace
 
-CairoCanvas::CairoCanvas(cairo_t* cr, double height) : cr_(cr) {
+CairoCanvas::CairoCanvas(cairo_t* cr, double height, Blend blend) : cr_(cr), blend_(blend) {
   cairo_save(cr_);
   // Flip once so every shape is given in the core's y-up view coordinates.
   cairo_translate(cr_, 0, height);
   cairo_scale(cr_, 1, -1);
+}
+
+CairoCanvas::CairoCanvas(cairo_t* cr, Blend blend, InUserSpace) : cr_(cr), blend_(blend) {
+  cairo_save(cr_);
 }
 
 CairoCanvas::~CairoCanvas() { cairo_restore(cr_); }
@@ -42,7 +92,9 @@ void CairoCanvas::save() { cairo_save(cr_); }
 
 void CairoCanvas::restore() { cairo_restore(cr_); }
 
-void CairoCanvas::setPath(const Path& path) {
+void CairoCanvas::setPath(const Path& path) { setPath(cr_, path); }
+
+void CairoCanvas::setPath(cairo_t* cr_, const Path& path) {
   cairo_new_path(cr_);
   for (const Path::Element& e : path.elements()) {
     const Point* p = e.points;
@@ -81,7 +133,101 @@ void CairoCanvas::strokePath(const Path& path, const Color& color, double lineWi
   cairo_stroke(cr_);
 }
 
+bool CairoCanvas::compositeThroughCoverage(const Rect& area,
+                                           const std::function<void(cairo_t*)>& shape,
+                                           const std::function<void()>& source) {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (!devicePixels(area, x0, y0, x1, y1)) return true;
+  const int width = x1 - x0, height = y1 - y0;
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, width);
+  coverage_.assign(static_cast<size_t>(stride) * height, 0);
+  cairo_surface_t* mask =
+      cairo_image_surface_create_for_data(coverage_.data(), CAIRO_FORMAT_A8, width, height, stride);
+  cairo_t* cr = cairo_create(mask);
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr_, &matrix);
+  matrix.x0 -= x0;
+  matrix.y0 -= y0;
+  cairo_set_matrix(cr, &matrix);
+  cairo_set_source_rgba(cr, 0, 0, 0, 1);
+  shape(cr);
+  const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  cairo_destroy(cr);
+  cairo_surface_flush(mask);
+  if (drawn) {
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    source();
+    cairo_mask_surface(cr_, mask, x0, y0);
+    cairo_restore(cr_);
+  }
+  cairo_surface_finish(mask);
+  cairo_surface_destroy(mask);
+  return drawn;
+}
+
+bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1) {
+  double cx0 = 0, cy0 = 0, cx1 = 0, cy1 = 0;
+  cairo_clip_extents(cr_, &cx0, &cy0, &cx1, &cy1);
+  const Rect r = rect.intersection({cx0, cy0, cx1 - cx0, cy1 - cy0});
+  if (r.isEmpty()) return false;
+  double lo[2] = {1e300, 1e300}, hi[2] = {-1e300, -1e300};
+  for (Point p : {Point{r.minX(), r.minY()}, Point{r.maxX(), r.minY()}, Point{r.minX(), r.maxY()},
+                  Point{r.maxX(), r.maxY()}}) {
+    cairo_user_to_device(cr_, &p.x, &p.y);
+    lo[0] = std::min(lo[0], p.x), hi[0] = std::max(hi[0], p.x);
+    lo[1] = std::min(lo[1], p.y), hi[1] = std::max(hi[1], p.y);
+  }
+  // A hair of slack so that edges on whole pixels do not take in the next one.
+  x0 = static_cast<int>(std::floor(lo[0] + 1e-9)), y0 = static_cast<int>(std::floor(lo[1] + 1e-9));
+  x1 = static_cast<int>(std::ceil(hi[0] - 1e-9)), y1 = static_cast<int>(std::ceil(hi[1] - 1e-9));
+  return x1 > x0 && y1 > y0;
+}
+
+bool CairoCanvas::fillRadialRamp(const Path& path, const Color& center, const Color& edge) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cr_, &m);
+  // Distances carry over to device pixels only under a scale (with flips) along the axes.
+  if (m.xy != 0 || m.yx != 0 || std::abs(m.xx) != std::abs(m.yy) || m.xx == 0) return false;
+  const Rect b = path.bounds();
+  const double radius = std::hypot(b.width, b.height) * 0.5 * std::abs(m.xx);
+  if (!(radius > 0)) return true;
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (!devicePixels(b, x0, y0, x1, y1)) return true;
+  double cx = b.midX(), cy = b.midY();
+  cairo_user_to_device(cr_, &cx, &cy);
+
+  // The blend at each pixel's centre, as cairo's pattern samples it, into an image that the
+  // shape is then filled with: the shape's edges come out exactly as with the pattern.
+  const auto ramp = makeRamp(center, edge);
+  const int width = x1 - x0, height = y1 - y0;
+  blendPixels_.resize(static_cast<size_t>(width) * height);
+  const double steps = rampSteps / radius;
+  for (int j = 0; j < height; ++j) {
+    const double dy = y0 + j + 0.5 - cy;
+    std::uint32_t* row = blendPixels_.data() + static_cast<size_t>(j) * width;
+    for (int i = 0; i < width; ++i) {
+      const double dx = x0 + i + 0.5 - cx;
+      const double step = std::sqrt(dx * dx + dy * dy) * steps + 0.5;
+      row[i] = ramp[step < rampSteps ? static_cast<int>(step) : rampSteps];
+    }
+  }
+  cairo_surface_t* image =
+      cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(blendPixels_.data()),
+                                          CAIRO_FORMAT_ARGB32, width, height, width * 4);
+  cairo_save(cr_);
+  setPath(path);
+  cairo_identity_matrix(cr_);
+  cairo_set_source_surface(cr_, image, x0, y0);
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  cairo_surface_finish(image);
+  cairo_surface_destroy(image);
+  return true;
+}
+
 void CairoCanvas::fillRadialGradient(const Path& path, const Color& center, const Color& edge) {
+  if (blend_ == Blend::ramp && fillRadialRamp(path, center, edge)) return;
   const Rect b = path.bounds();
   const double radius = std::hypot(b.width, b.height) * 0.5;
   if (!(radius > 0)) return;
@@ -168,6 +314,49 @@ void CairoCanvas::drawImage(const CanvasImage& image, const Rect& rect) {
   cairo_rectangle(cr_, 0, 0, width, height);
   cairo_fill(cr_);
   cairo_restore(cr_);
+}
+
+std::unique_ptr<CanvasLayer> CairoCanvas::makeLayer(const Rect& area,
+                                                    std::function<void(Canvas&)> paint) {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  if (!devicePixels(area, x0, y0, x1, y1)) return nullptr;
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, x1 - x0, y1 - y0);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return nullptr;
+  }
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr_, &matrix);
+  cairo_t* cr = cairo_create(surface);
+  // The same user space as here, moved so that the layer's first pixel is device (x0, y0).
+  cairo_matrix_t shifted = matrix;
+  shifted.x0 -= x0;
+  shifted.y0 -= y0;
+  cairo_set_matrix(cr, &shifted);
+  {
+    CairoCanvas layer(cr, blend_, InUserSpace{});
+    paint(layer);
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  return std::make_unique<CairoLayer>(surface, x0, y0, matrix);
+}
+
+bool CairoCanvas::drawLayer(const CanvasLayer& layer) {
+  const auto* cairoLayer = dynamic_cast<const CairoLayer*>(&layer);
+  if (cairoLayer == nullptr) return false;
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr_, &matrix);
+  if (!cairoLayer->drawnUnder(matrix)) return false;
+  cairo_surface_t* surface = cairoLayer->surface();
+  cairo_save(cr_);
+  cairo_identity_matrix(cr_);
+  cairo_set_source_surface(cr_, surface, cairoLayer->x(), cairoLayer->y());
+  cairo_rectangle(cr_, cairoLayer->x(), cairoLayer->y(), cairo_image_surface_get_width(surface),
+                  cairo_image_surface_get_height(surface));
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  return true;
 }
 
 }  // namespace perch

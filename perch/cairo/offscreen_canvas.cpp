@@ -5,12 +5,12 @@
 
 namespace perch {
 
-OffscreenCanvas::OffscreenCanvas(int width, int height)
+OffscreenCanvas::OffscreenCanvas(int width, int height, CairoCanvas::Blend blend)
     : width_(width),
       height_(height),
       surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
       cr_(cairo_create(surface_)),
-      canvas_(std::make_unique<CairoCanvas>(cr_, height)) {}
+      canvas_(std::make_unique<CairoCanvas>(cr_, height, blend)) {}
 
 OffscreenCanvas::~OffscreenCanvas() {
   canvas_.reset();

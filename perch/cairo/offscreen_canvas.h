@@ -11,7 +11,7 @@ namespace perch {
 
 class OffscreenCanvas {
  public:
-  OffscreenCanvas(int width, int height);
+  OffscreenCanvas(int width, int height, CairoCanvas::Blend blend = CairoCanvas::Blend::ramp);
   ~OffscreenCanvas();
   OffscreenCanvas(const OffscreenCanvas&) = delete;
   OffscreenCanvas& operator=(const OffscreenCanvas&) = delete;

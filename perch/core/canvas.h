@@ -2,6 +2,8 @@
 // coordinates (origin bottom-left, y up, points); each platform supplies one implementation.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -64,6 +66,12 @@ class Path {
   Point subpathStart_;
 };
 
+// Pixels a canvas drew once and keeps, to be composited again without drawing them afresh.
+class CanvasLayer {
+ public:
+  virtual ~CanvasLayer() = default;
+};
+
 class Canvas {
  public:
   virtual ~Canvas() = default;
@@ -89,6 +97,15 @@ class Canvas {
 
   // The whole image scaled into the rectangle, upright, at full opacity.
   virtual void drawImage(const CanvasImage& image, const Rect& rect) = 0;
+
+  // Draws what `paint` paints, over a transparent start, into a new layer covering `area` (in
+  // view coordinates, rounded out to whole pixels) instead of onto this canvas.
+  virtual std::unique_ptr<CanvasLayer> makeLayer(const Rect& area,
+                                                 std::function<void(Canvas&)> paint) = 0;
+  // Composites the layer over what is there, where it was drawn. False, drawing nothing, when the
+  // layer cannot be shown as it was made here (another kind of canvas, another transformation):
+  // the caller then draws directly and makes a new layer.
+  virtual bool drawLayer(const CanvasLayer& layer) = 0;
 
   void fillRect(const Rect& rect, const Color& color) { fillPath(Path::rect(rect), color); }
   void fillOval(const Rect& rect, const Color& color) { fillPath(Path::oval(rect), color); }

@@ -4,7 +4,6 @@
 
 #include "floating_mascot_controller.h"
 #include "mascot_constants.h"
-#include "mascot_drawing.h"
 
 namespace perch {
 
@@ -35,9 +34,9 @@ Rect FloatingMascotView::hitArea() const {
 }
 
 void FloatingMascotView::draw(Canvas& canvas) const {
-  MascotPicture picture{buttonRect(), isStarting_, 0, avatar_.get()};
+  MascotPicture picture{buttonRect(), isStarting_, 0, avatar_.get(), bounds()};
   if (isStarting_) picture.elapsed = platform_.now() - startTime_;
-  drawMascot(canvas, picture);
+  painter_.draw(canvas, picture);
 }
 
 void FloatingMascotView::startFeedback() {
@@ -107,6 +106,15 @@ void FloatingMascotView::mouseUp(Point location) {
     platform_.setCursor(Cursor::pointingHand);
     openVoiceCaptureDeepLink();
   }
+  mouseDownLocation_.reset();
+  mouseDownWindowOrigin_.reset();
+  didDrag_ = false;
+}
+
+void FloatingMascotView::mouseCancelled() {
+  if (!mouseDownLocation_) return;
+  if (didDrag_ && controller) controller->persistCurrentPanelPosition();
+  platform_.setCursor(Cursor::arrow);
   mouseDownLocation_.reset();
   mouseDownWindowOrigin_.reset();
   didDrag_ = false;

@@ -9,6 +9,7 @@
 
 #include "canvas.h"
 #include "geometry.h"
+#include "mascot_drawing.h"
 #include "mascot_platform.h"
 
 namespace perch {
@@ -36,7 +37,8 @@ class FloatingMascotView {
   Rect hitArea() const;
   bool isExpandedLayout() const;
 
-  // Paints the whole view; what is not painted stays transparent. Reads the clock once.
+  // Paints the whole view; what is not painted stays transparent. Reads the clock once. What does
+  // not move during a feedback is drawn once and kept while the size, state and avatar stay.
   void draw(Canvas& canvas) const;
 
   // Start feedback.
@@ -57,6 +59,9 @@ class FloatingMascotView {
   void mouseDown(Point location);
   void mouseDragged();
   void mouseUp(Point location);
+  // The press ended without a release (the panel hidden under it, the pointer taken away): a drag
+  // reports where it left the panel, as a release would; anything else is no click.
+  void mouseCancelled();
   bool isTrackingPress() const { return mouseDownLocation_.has_value(); }
 
  private:
@@ -66,6 +71,7 @@ class FloatingMascotView {
   MascotPlatform& platform_;
   std::optional<std::string> avatarPath_;
   std::unique_ptr<CanvasImage> avatar_;
+  mutable MascotPainter painter_;  // a cache: drawing stays a function of the state and the time
   Rect frame_;
   std::optional<Point> mouseDownLocation_;
   std::optional<Point> mouseDownWindowOrigin_;

@@ -37,6 +37,11 @@ struct Rect {
     if (x1 <= x0 || y1 <= y0) return {};
     return {x0, y0, x1 - x0, y1 - y0};
   }
+  // The smallest rectangle holding both.
+  Rect united(const Rect& o) const {
+    const double x0 = std::min(minX(), o.minX()), y0 = std::min(minY(), o.minY());
+    return {x0, y0, std::max(maxX(), o.maxX()) - x0, std::max(maxY(), o.maxY()) - y0};
+  }
   // Half-open, as AppKit's CGRectContainsPoint: the far edges are outside.
   bool contains(Point p) const {
     return !isEmpty() && p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY();

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numbers>
+#include <vector>
 
 #include "mascot_constants.h"
 
@@ -57,22 +59,18 @@ Rect square(Point center, double side) {
   return {center.x - 0.5 * side, center.y - 0.5 * side, side, side};
 }
 
-void drawListeningBubble(Canvas& canvas, const Rect& button) {
-  const Size label = canvas.measureText(listeningLabel, labelFont);
-  const Rect bubble{button.minX() - bubbleGap - label.width - 2 * bubblePadding,
-                    button.midY() - 0.5 * bubbleHeight, label.width + 2 * bubblePadding,
-                    bubbleHeight};
-  canvas.fillPath(Path::roundedRect(bubble, bubbleCornerRadius, bubbleCornerRadius), bubbleColor);
+Rect bubbleRect(const Rect& button, Size label) {
+  return {button.minX() - bubbleGap - label.width - 2 * bubblePadding,
+          button.midY() - 0.5 * bubbleHeight, label.width + 2 * bubblePadding, bubbleHeight};
+}
 
+Path tailPath(const Rect& bubble) {
   Path tail;
   tail.moveTo({bubble.maxX(), bubble.midY() + tailHalfHeight});
   tail.lineTo({bubble.maxX() + tailLength, bubble.midY()});
   tail.lineTo({bubble.maxX(), bubble.midY() - tailHalfHeight});
   tail.close();
-  canvas.fillPath(tail, bubbleColor);
-
-  canvas.drawText(listeningLabel, labelFont, white,
-                  {bubble.minX() + bubblePadding, bubble.midY() - 0.5 * label.height});
+  return tail;
 }
 
 void drawButtonContent(Canvas& canvas, const Rect& button, const CanvasImage* avatar) {
@@ -118,23 +116,98 @@ void drawStartingEffects(Canvas& canvas, Point center, double elapsed) {
   }
 }
 
+namespace {
+
+// One drawing step of the foreground, and the part of the view it stays within.
+struct ForegroundStep {
+  Rect area;
+  std::function<void(Canvas&)> paint;
+};
+
+// The foreground's steps, back to front. Each step paints one shape (or the clipped content), so
+// each one kept on its own composites over the glows with the same rounding as when drawn there.
+std::vector<ForegroundStep> foregroundSteps(Canvas& canvas, const MascotPicture& picture) {
+  const Rect button = picture.button;
+  const CanvasImage* avatar = picture.avatar;
+  const Rect around = button.insetBy(-1, -1);
+  std::vector<ForegroundStep> steps;
+  if (picture.isStarting) {
+    const Size label = canvas.measureText(listeningLabel, labelFont);
+    const Rect bubble = bubbleRect(button, label);
+    const Rect row = bubble.united(tailPath(bubble).bounds()).insetBy(-1, -1);
+    steps.push_back({row, [bubble](Canvas& c) {
+                       c.fillPath(Path::roundedRect(bubble, bubbleCornerRadius, bubbleCornerRadius),
+                                  bubbleColor);
+                     }});
+    steps.push_back({row, [bubble](Canvas& c) { c.fillPath(tailPath(bubble), bubbleColor); }});
+    steps.push_back({row, [bubble, label](Canvas& c) {
+                       c.drawText(
+                           listeningLabel, labelFont, white,
+                           {bubble.minX() + bubblePadding, bubble.midY() - 0.5 * label.height});
+                     }});
+  }
+  steps.push_back({around, [button](Canvas& c) { c.fillOval(button, white); }});
+  steps.push_back({around, [button, avatar](Canvas& c) {
+                     c.save();
+                     c.clip(Path::oval(button));
+                     drawButtonContent(c, button, avatar);
+                     c.restore();
+                   }});
+  steps.push_back({around, [button](Canvas& c) {
+                     c.strokeOval(button.insetBy(rimInset, rimInset), rimColor, rimWidth);
+                   }});
+  return steps;
+}
+
+}  // namespace
+
+void drawMascotForeground(Canvas& canvas, const MascotPicture& picture) {
+  for (const ForegroundStep& step : foregroundSteps(canvas, picture)) step.paint(canvas);
+}
+
 void drawMascot(Canvas& canvas, const MascotPicture& picture) {
   const Rect& button = picture.button;
-  const Point center{button.midX(), button.midY()};
-
   if (picture.isStarting) {
-    drawStartingEffects(canvas, center, picture.elapsed);
-    drawListeningBubble(canvas, button);
+    drawStartingEffects(canvas, {button.midX(), button.midY()}, picture.elapsed);
   }
+  drawMascotForeground(canvas, picture);
+}
 
-  canvas.fillOval(button, white);
+void MascotPainter::reset() { layers_.clear(); }
 
-  canvas.save();
-  canvas.clip(Path::oval(button));
-  drawButtonContent(canvas, button, picture.avatar);
-  canvas.restore();
-
-  canvas.strokeOval(button.insetBy(rimInset, rimInset), rimColor, rimWidth);
+void MascotPainter::draw(Canvas& canvas, const MascotPicture& picture) {
+  const Rect& button = picture.button;
+  if (picture.isStarting) {
+    drawStartingEffects(canvas, {button.midX(), button.midY()}, picture.elapsed);
+  }
+  const Key key{button, picture.bounds, picture.isStarting, picture.avatar,
+                picture.avatar != nullptr ? picture.avatar->size() : Size{}};
+  if (!layers_.empty() && key == key_) {
+    size_t shown = 0;
+    while (shown < layers_.size() &&
+           (layers_[shown] == nullptr || canvas.drawLayer(*layers_[shown])))
+      ++shown;
+    if (shown == layers_.size()) return;
+    // This canvas cannot show what was kept (only the first layer can fail): make it afresh.
+  }
+  key_ = key;
+  layers_.clear();
+  bool kept = true;
+  for (ForegroundStep& step : foregroundSteps(canvas, picture)) {
+    Rect area = step.area;
+    if (!picture.bounds.isEmpty()) area = area.intersection(picture.bounds);
+    // A step wholly outside the view leaves nothing to keep.
+    std::unique_ptr<CanvasLayer> layer;
+    if (!area.isEmpty()) {
+      layer = canvas.makeLayer(area, step.paint);
+      if (layer == nullptr || !canvas.drawLayer(*layer)) {
+        step.paint(canvas);
+        kept = false;
+      }
+    }
+    layers_.push_back(std::move(layer));
+  }
+  if (!kept) layers_.clear();
 }
 
 }  // namespace perch

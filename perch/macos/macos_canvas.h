@@ -27,6 +27,10 @@ class MacOSCanvas final : public Canvas {
   Size measureText(std::string_view text, const Font& font) override;
   void drawText(std::string_view text, const Font& font, const Color& color, Point origin) override;
   void drawImage(const CanvasImage& image, const Rect& rect) override;
+  // A layer here keeps the drawing, not pixels: showing it draws it again on this canvas.
+  std::unique_ptr<CanvasLayer> makeLayer(const Rect& area,
+                                         std::function<void(Canvas&)> paint) override;
+  bool drawLayer(const CanvasLayer& layer) override;
 };
 
 // The image in the file, read with NSImage; null when the file is missing or AppKit finds no image

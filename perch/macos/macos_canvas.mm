@@ -16,6 +16,16 @@ class MacOSImage final : public CanvasImage {
   NSImage* image_;
 };
 
+// What a layer holds on AppKit: the drawing, replayed.
+class MacOSReplayLayer final : public CanvasLayer {
+ public:
+  explicit MacOSReplayLayer(std::function<void(Canvas&)> paint) : paint_(std::move(paint)) {}
+  void replay(Canvas& canvas) const { paint_(canvas); }
+
+ private:
+  std::function<void(Canvas&)> paint_;
+};
+
 NSPoint toNSPoint(Point p) { return NSMakePoint(p.x, p.y); }
 
 NSRect toNSRect(const Rect& r) { return NSMakeRect(r.x, r.y, r.width, r.height); }
@@ -127,6 +137,18 @@ void MacOSCanvas::drawImage(const CanvasImage& image, const Rect& rect) {
   const auto* macImage = dynamic_cast<const MacOSImage*>(&image);
   if (macImage == nullptr) return;
   [macImage->image() drawInRect:toNSRect(rect)];  // source-over, full opacity, upright
+}
+
+std::unique_ptr<CanvasLayer> MacOSCanvas::makeLayer(const Rect&,
+                                                    std::function<void(Canvas&)> paint) {
+  return std::make_unique<MacOSReplayLayer>(std::move(paint));
+}
+
+bool MacOSCanvas::drawLayer(const CanvasLayer& layer) {
+  const auto* replay = dynamic_cast<const MacOSReplayLayer*>(&layer);
+  if (replay == nullptr) return false;
+  replay->replay(*this);
+  return true;
 }
 
 std::unique_ptr<CanvasImage> loadMacOSImage(const std::string& path) {

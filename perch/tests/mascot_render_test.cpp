@@ -12,6 +12,7 @@
 #include "cairo_image.h"
 #include "fake_mascot_platform.h"
 #include "floating_mascot_view.h"
+#include "mascot_drawing.h"
 #include "offscreen_canvas.h"
 
 namespace perch {
@@ -335,6 +336,87 @@ TEST(MascotRenderTest, StartingAtTheIdleSizeLeavesTheButtonAsWhenIdle) {
   }
   EXPECT_GT(moving->pixelAt(28.5, 53.5).alpha, 0.2) << "glow above the button";
   EXPECT_LT(moving->pixelAt(2.5, 28.5).red, 0.8) << "no white label reaches the view";
+}
+
+// --- drawing at the cost of the moving parts only --------------------------------------------
+
+// The largest difference of one channel, in 8-bit steps, between two pictures of one size as
+// their surfaces hold them (premultiplied).
+int largestDifference(OffscreenCanvas& a, OffscreenCanvas& b) {
+  cairo_surface_flush(a.surface());
+  cairo_surface_flush(b.surface());
+  const unsigned char* pa = cairo_image_surface_get_data(a.surface());
+  const unsigned char* pb = cairo_image_surface_get_data(b.surface());
+  const int stride = cairo_image_surface_get_stride(a.surface());
+  int largest = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width() * 4; ++x) {
+      const size_t i = static_cast<size_t>(y) * stride + x;
+      largest = std::max(largest, std::abs(int(pa[i]) - int(pb[i])));
+    }
+  }
+  return largest;
+}
+
+// The picture drawn directly, every layer afresh and the glows by cairo's radial pattern.
+std::unique_ptr<OffscreenCanvas> drawnDirectly(const MascotPicture& picture) {
+  auto canvas = std::make_unique<OffscreenCanvas>(static_cast<int>(picture.bounds.width),
+                                                  static_cast<int>(picture.bounds.height),
+                                                  CairoCanvas::Blend::pattern);
+  drawMascot(canvas->canvas(), picture);
+  return canvas;
+}
+
+TEST(MascotRenderTest, KeptForegroundAndRampedGlowsDrawWhatDirectDrawingDraws) {
+  TempPng photo(512, 512, [](cairo_t* cr) {
+    cairo_pattern_t* p = cairo_pattern_create_linear(0, 0, 512, 512);
+    cairo_pattern_add_color_stop_rgb(p, 0, 0.9, 0.5, 0.2);
+    cairo_pattern_add_color_stop_rgb(p, 1, 0.2, 0.4, 0.9);
+    cairo_set_source(cr, p);
+    cairo_paint(cr);
+    cairo_pattern_destroy(p);
+  });
+  const Size sizes[] = {{56, 56}, {220, 144}, {300, 181}};
+  const double moments[] = {0, 0.4, 0.925, 1.6, 2.4};
+  for (bool withAvatar : {false, true}) {
+    for (size_t s = 0; s < std::size(sizes); ++s) {
+      Scene scene(sizes[s], withAvatar ? std::optional(photo.path()) : std::nullopt);
+      auto check = [&](const std::string& what) {
+        SCOPED_TRACE(testing::Message()
+                     << what << ", " << scene.view->bounds().width << " x "
+                     << scene.view->bounds().height << (withAvatar ? ", avatar" : ", monogram"));
+        FloatingMascotView& view = *scene.view;
+        const MascotPicture picture{view.buttonRect(), view.isStarting(),
+                                    scene.platform.now() - view.startTime(), view.avatar(),
+                                    view.bounds()};
+        EXPECT_LE(largestDifference(*scene.render(), *drawnDirectly(picture)), 1);
+      };
+      check("idle");
+      scene.view->startFeedback();
+      double now = 0;
+      for (double t : moments) {
+        scene.platform.advance(t - now);
+        now = t;
+        check("starting, t = " + std::to_string(t));
+      }
+      // A new size and a new state: nothing made for the old ones may show.
+      const Size next = sizes[(s + 1) % std::size(sizes)];
+      scene.view->setFrame({0, 0, next.width, next.height});
+      check("starting, resized");
+      scene.view->stopFeedback();
+      check("idle again");
+    }
+  }
+  // Another avatar in the same place: the kept button is not reused for it.
+  const auto avatar = loadCairoImage(photo.path());
+  MascotPainter painter;
+  const CanvasImage* const images[] = {avatar.get(), nullptr};
+  for (const CanvasImage* image : images) {
+    const MascotPicture picture{{166, 50, 44, 44}, true, 0.4, image, {0, 0, 220, 144}};
+    OffscreenCanvas kept(220, 144);
+    painter.draw(kept.canvas(), picture);
+    EXPECT_LE(largestDifference(kept, *drawnDirectly(picture)), 1) << (image ? "avatar" : "none");
+  }
 }
 
 }  // namespace

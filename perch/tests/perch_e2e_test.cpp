@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "process_stats.h"
 #include "x_window_probe.h"
 #include "xvfb_server.h"
 
@@ -118,37 +119,118 @@ TEST_F(PerchTest, FeedbackExpandsThenCompletesOnceAndShrinks) {
   expectNoMoreOutputAfterInputEnds();
 }
 
-TEST_F(PerchTest, StaysAboveWindowsMappedOverIt) {
+// Ordinary windows mapped over the mascot: it comes back above them. Another program's
+// override-redirect windows (a menu, a full-screen locker) stay above it, even through a "show".
+TEST_F(PerchTest, StaysAboveOrdinaryWindowsAndBelowOtherProgramsOverrideRedirectOnes) {
   ASSERT_EQ(perch->readLine(), kReady);
-  send(R"({"command":"show","x":100,"y":50})"
-       "\n");
-  expectWindow(260, 94, 56, 56);
   Display* d = probe->display();
-  const auto mascot = probe->findWindow("perch");
-  ASSERT_TRUE(mascot);
-  // Another always-on-top window appears over it: the mascot comes back to the top.
-  XSetWindowAttributes attributes{};
-  attributes.override_redirect = True;
-  Window cover = XCreateWindow(d, DefaultRootWindow(d), 200, 50, 200, 200, 0, CopyFromParent,
-                               InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
-  XMapRaised(d, cover);
-  XSync(d, False);
-  auto topmost = [&] {
+  struct Case {
+    const char* name;
+    bool overrideRedirect;
+    int x, y;
+    unsigned width, height;
+    bool mascotOnTop;
+  };
+  const Case cases[] = {
+      {"ordinary window", false, 200, 50, 200, 200, true},
+      {"menu", true, 200, 50, 200, 200, false},
+      {"locker", true, 0, 0, 1280, 800, false},
+  };
+  auto mascotAbove = [&](Window other, Window mascot) {
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
-    const Window top = count > 0 ? children[count - 1] : 0;
+    int otherAt = -1, mascotAt = -1;
+    for (unsigned i = 0; i < count; ++i) {
+      if (children[i] == other) otherAt = int(i);
+      if (children[i] == mascot) mascotAt = int(i);
+    }
     XFree(children);
-    return top;
+    return mascotAt > otherAt;
   };
-  Window top = topmost();
-  for (int i = 0; i < 500 && top != *mascot; ++i) {
-    std::this_thread::sleep_for(10ms);
-    top = topmost();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    send(R"({"command":"show","x":100,"y":50})"
+         "\n");
+    expectWindow(260, 94, 56, 56);
+    const auto mascot = probe->findWindow("perch");
+    ASSERT_TRUE(mascot);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = c.overrideRedirect;
+    Window cover =
+        XCreateWindow(d, DefaultRootWindow(d), c.x, c.y, c.width, c.height, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XMapRaised(d, cover);
+    XSync(d, False);
+    // Asked to show itself again, hidden and shown: its place in the stack stays the same.
+    send(R"({"command":"show","x":100,"y":50})"
+         "\n"
+         R"({"command":"hide"})"
+         "\n"
+         R"({"command":"show","x":100,"y":50})"
+         "\n");
+    bool above = mascotAbove(cover, *mascot);
+    for (int i = 0; i < 50 && above != c.mascotOnTop; ++i) {
+      std::this_thread::sleep_for(10ms);
+      above = mascotAbove(cover, *mascot);
+    }
+    std::this_thread::sleep_for(300ms);  // past the next raise, were there one
+    EXPECT_EQ(mascotAbove(cover, *mascot), c.mascotOnTop);
+    XDestroyWindow(d, cover);
+    XSync(d, False);
   }
-  EXPECT_EQ(top, *mascot);
-  XDestroyWindow(d, cover);
-  XSync(d, False);
+}
+
+// Numbers far beyond what X or memory can hold: the window shows only the part of the panel on the
+// screen (X's positions and sizes are 16-bit), a panel far off the screen stays off it, and perch
+// goes on answering without drawing the whole panel.
+TEST_F(PerchTest, HugeSizesShowTheirPartOnTheScreenAndFarPositionsStayOffIt) {
+  ASSERT_EQ(perch->readLine(), kReady);
+  struct Case {
+    std::string show;
+    bool feedback;
+    std::optional<WindowGeometry> expected;  // none: anywhere off the screen, or hidden
+  };
+  const Case cases[] = {
+      {R"("x":10,"y":10,"width":40000)", true, WindowGeometry{10, 10, 1270, 144, true}},
+      {R"("x":10,"y":10,"width":30000,"height":30000)", true,
+       WindowGeometry{10, 10, 1270, 790, true}},
+      {R"("x":-5,"y":0,"width":5e9,"height":1e9)", true, WindowGeometry{0, 0, 1280, 800, true}},
+      {R"("x":65636,"y":100)", false, std::nullopt},
+      {R"("x":1e308,"y":100)", false, std::nullopt},
+      {R"("x":-1e308,"y":100)", false, std::nullopt},
+      {R"("x":100,"y":65636)", false, std::nullopt},
+      {R"("x":100,"y":1e308)", true, std::nullopt},
+  };
+  auto onScreen = [](const WindowGeometry& g) {
+    return g.viewable && g.x < 1280 && g.x + int(g.width) > 0 && g.y < 800 &&
+           g.y + int(g.height) > 0;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.show);
+    // From a known place, so that the far show is seen to have been carried out.
+    send(R"({"command":"stopFeedback"})"
+         "\n"
+         R"({"command":"show","x":300,"y":300})"
+         "\n");
+    expectWindow(460, 344, 56, 56);
+    send(std::string(c.feedback ? "{\"command\":\"startFeedback\"}\n" : "") +
+         R"({"command":"show",)" + c.show + "}\n");
+    auto g =
+        probe->waitFor("perch", [](const WindowGeometry& w) { return !at(460, 344, 56, 56)(w); });
+    ASSERT_TRUE(g) << "perch died or never moved";
+    if (c.expected) {
+      expectWindow(c.expected->x, c.expected->y, c.expected->width, c.expected->height);
+    } else {
+      std::this_thread::sleep_for(100ms);  // a wrong place would be taken at once
+      g = probe->poll("perch");
+      ASSERT_TRUE(g);
+      EXPECT_FALSE(onScreen(*g)) << describe(g);
+    }
+  }
+  // The picture held is at most the screen's: 1280 x 800 x 4 bytes, never 30000 x 30000 x 4.
+  const std::string rss = e2e::peakRss(perch->pid());
+  EXPECT_LT(std::stol(rss), 256 * 1024) << "peak RSS " << rss;
 }
 
 TEST_F(PerchTest, HideDuringFeedbackNeverCompletes) {

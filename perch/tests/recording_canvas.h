@@ -61,6 +61,22 @@ class RecordingCanvas final : public Canvas {
     record(DrawCall::Kind::image).rect = rect;
   }
 
+  // A layer here is the drawing itself, replayed each time it is shown.
+  struct Replay final : CanvasLayer {
+    std::function<void(Canvas&)> paint;
+  };
+  std::unique_ptr<CanvasLayer> makeLayer(const Rect&, std::function<void(Canvas&)> paint) override {
+    auto layer = std::make_unique<Replay>();
+    layer->paint = std::move(paint);
+    return layer;
+  }
+  bool drawLayer(const CanvasLayer& layer) override {
+    const auto* replay = dynamic_cast<const Replay*>(&layer);
+    if (replay == nullptr) return false;
+    replay->paint(*this);
+    return true;
+  }
+
   std::vector<DrawCall::Kind> kinds() const {
     std::vector<DrawCall::Kind> k;
     for (const DrawCall& c : calls) k.push_back(c.kind);

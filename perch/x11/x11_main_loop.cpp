@@ -1,0 +1,147 @@
+// The main loop: GLib's, with a source for the X connection, timers, and the end of the run.
+#include <X11/Xlib.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tick_schedule.h"
+#include "x11_mascot_platform.h"
+
+namespace perch {
+namespace {
+
+// A repeating timer on GLib's main loop, due on a fixed grid of microsecond ready times rather
+// than in whole milliseconds from the last firing, so that 1/60 s stays 60 ticks a second.
+struct GLibTimer final : RepeatingTimer {
+  struct Source {
+    GSource base;
+    GLibTimer* owner;
+  };
+  GLibTimer(std::function<void()> t, double intervalSeconds)
+      : tick(std::move(t)), interval(intervalSeconds) {
+    static GSourceFuncs funcs = {nullptr, nullptr, &GLibTimer::dispatch, nullptr, nullptr, nullptr};
+    source = g_source_new(&funcs, sizeof(Source));
+    reinterpret_cast<Source*>(source)->owner = this;
+    due = seconds(g_get_monotonic_time()) + interval;
+    arm();
+    g_source_attach(source, nullptr);
+  }
+  ~GLibTimer() override {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+  static double seconds(gint64 us) { return static_cast<double>(us) / 1e6; }
+  void arm() { g_source_set_ready_time(source, static_cast<gint64>(std::ceil(due * 1e6))); }
+  static gboolean dispatch(GSource* s, GSourceFunc, gpointer) {
+    GLibTimer* self = reinterpret_cast<Source*>(s)->owner;
+    self->due = nextTickDue(self->due, seconds(g_get_monotonic_time()), self->interval);
+    self->arm();
+    self->tick();  // last: the tick may end the timer
+    return G_SOURCE_CONTINUE;
+  }
+  std::function<void()> tick;
+  double interval;
+  double due = 0;
+  GSource* source = nullptr;
+};
+
+}  // namespace
+
+struct X11MascotPlatform::XSource {
+  GSource base;
+  X11MascotPlatform* owner;
+  gpointer fdTag;
+};
+
+void X11MascotPlatform::startMainLoop() {
+  loop_ = g_main_loop_new(nullptr, FALSE);
+  static GSourceFuncs funcs = {&X11MascotPlatform::prepareX,
+                               &X11MascotPlatform::checkX,
+                               &X11MascotPlatform::dispatchX,
+                               nullptr,
+                               nullptr,
+                               nullptr};
+  xSource_ = g_source_new(&funcs, sizeof(XSource));
+  auto* xsource = reinterpret_cast<XSource*>(xSource_);
+  xsource->owner = this;
+  xsource->fdTag = g_source_add_unix_fd(xSource_, ConnectionNumber(display_),
+                                        static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  g_source_attach(xSource_, nullptr);
+  // The host closing our standard output ends the run: nobody would hear us any more.
+  outputWatch_ = g_unix_fd_add(
+      STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
+      [](gint, GIOCondition, gpointer data) -> gboolean {
+        auto* self = static_cast<X11MascotPlatform*>(data);
+        self->outputWatch_ = 0;
+        self->terminate();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+unsigned X11MascotPlatform::timeoutMillis(double seconds) {
+  return static_cast<guint>(std::max(0.0, std::ceil(seconds * 1000 - 1e-9)));
+}
+
+double X11MascotPlatform::now() { return static_cast<double>(g_get_monotonic_time()) / 1e6; }
+
+std::unique_ptr<RepeatingTimer> X11MascotPlatform::scheduleRepeating(double interval,
+                                                                     std::function<void()> tick) {
+  return std::make_unique<GLibTimer>(std::move(tick), interval);
+}
+
+void X11MascotPlatform::runAfter(double delay, std::function<void()> work) {
+  auto* heap = new std::function<void()>(std::move(work));
+  g_timeout_add_full(
+      G_PRIORITY_DEFAULT, timeoutMillis(delay),
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      heap, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+void X11MascotPlatform::terminate() {
+  terminated_ = true;
+  g_main_loop_quit(loop_);
+}
+
+void X11MascotPlatform::run() {
+  if (!terminated_) g_main_loop_run(loop_);
+}
+
+gboolean X11MascotPlatform::prepareX(GSource* source, gint* timeout) {
+  Display* display = reinterpret_cast<XSource*>(source)->owner->display_;
+  *timeout = -1;
+  XFlush(display);
+  // Events Xlib has already read would never wake poll(): dispatch them before waiting.
+  return XQLength(display) > 0;
+}
+
+gboolean X11MascotPlatform::checkX(GSource* source) {
+  auto* xsource = reinterpret_cast<XSource*>(source);
+  if (XQLength(xsource->owner->display_) > 0) return TRUE;
+  return g_source_query_unix_fd(source, xsource->fdTag) != 0;
+}
+
+gboolean X11MascotPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
+  X11MascotPlatform* self = reinterpret_cast<XSource*>(source)->owner;
+  while (XPending(self->display_) > 0) {
+    XEvent event;
+    XNextEvent(self->display_, &event);
+    self->handleEvent(event);
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void X11MascotPlatform::onConnectionLost(Display*, void*) {
+  // The server is gone and this connection can never be used again: end quietly.
+  std::fflush(stdout);
+  std::_Exit(0);
+}
+
+}  // namespace perch
