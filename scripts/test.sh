@@ -35,8 +35,9 @@ cmake --build build-tsan --target command_hand_off_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/command_hand_off_test
 passed=$((passed + $(build-tsan/bin/command_hand_off_test --gtest_list_tests | grep -c '^  ')))
 
-# perch's command reading and vigil's modifier tracking under libFuzzer, a minute each.
-scripts/fuzz.sh 60
+# perch's command reading (fast and slow) and vigil's modifier tracking under libFuzzer, 30 s
+# each, then a longer soak of the real perch with a new seed.
+scripts/fuzz.sh 30
 
 # The macOS programs, cross-compiled and audited against a macOS SDK when one is here (it says
 # plainly when it skipped the check).
