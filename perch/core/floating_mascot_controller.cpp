@@ -87,6 +87,8 @@ void FloatingMascotController::show(double x, double y, double width, double hei
 }
 
 void FloatingMascotController::hide() {
+  // A drag under way ends where it took the panel, before the feedback's end puts it back.
+  mascotView_.mouseCancelled();
   mascotView_.stopFeedback();
   platform_.orderOut();
 }

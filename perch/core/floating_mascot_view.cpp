@@ -112,6 +112,15 @@ void FloatingMascotView::mouseUp(Point location) {
   didDrag_ = false;
 }
 
+void FloatingMascotView::mouseCancelled() {
+  if (!mouseDownLocation_) return;
+  if (didDrag_ && controller) controller->persistCurrentPanelPosition();
+  platform_.setCursor(Cursor::arrow);
+  mouseDownLocation_.reset();
+  mouseDownWindowOrigin_.reset();
+  didDrag_ = false;
+}
+
 void FloatingMascotView::openVoiceCaptureDeepLink() {
   platform_.openURL(mascotVoiceCaptureDeepLink);
 }

@@ -57,6 +57,9 @@ class FloatingMascotView {
   void mouseDown(Point location);
   void mouseDragged();
   void mouseUp(Point location);
+  // The press ended without a release (the panel hidden under it, the pointer taken away): a drag
+  // reports where it left the panel, as a release would; anything else is no click.
+  void mouseCancelled();
   bool isTrackingPress() const { return mouseDownLocation_.has_value(); }
 
  private:

@@ -152,6 +152,39 @@ TEST_F(MascotPointerTest, ReleaseOutsideAfterAShortMoveDoesNothing) {
   EXPECT_TRUE(controller.mascotView().isStarting());
 }
 
+TEST_F(MascotPointerTest, APressEndedWithoutReleaseSnapsOnlyIfItDraggedAndLeavesNothingHeld) {
+  struct Case {
+    Point dragTo;  // the pointer when the press is cut short
+    bool byHide;   // else the window system ended it
+    Lines lines;
+  };
+  const Case cases[] = {
+      {{288, 778}, false, {}},
+      {{400, 500}, false, {R"({"event":"snap","x":212,"y":328})"}},
+      {{288, 778}, true, {}},
+      {{400, 500}, true, {R"({"event":"snap","x":212,"y":328})"}},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    press({28, 28}, {288, 778});
+    moveTo(c.dragTo);
+    if (c.byHide) {
+      controller.hide();
+    } else {
+      controller.mascotView().mouseCancelled();
+    }
+    EXPECT_EQ(platform.takeLines(), c.lines);
+    EXPECT_TRUE(platform.openedURLs.empty());
+    EXPECT_EQ(platform.cursors.back(), Cursor::arrow);
+    EXPECT_FALSE(controller.mascotView().isTrackingPress());
+    const Rect before = platform.frame;
+    moveTo({600, 600});  // the bare pointer moves nothing
+    EXPECT_EQ(platform.frame, before);
+    controller.mascotView().mouseCancelled();
+    EXPECT_TRUE(platform.takeLines().empty()) << "a press ends once";
+  }
+}
+
 TEST_F(MascotPointerTest, CursorFollowsTheTrackingTable) {
   FloatingMascotView& view = controller.mascotView();
   view.mouseEntered();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "process_stats.h"
 #include "x_window_probe.h"
 #include "xvfb_server.h"
 
@@ -149,6 +150,58 @@ TEST_F(PerchTest, StaysAboveWindowsMappedOverIt) {
   EXPECT_EQ(top, *mascot);
   XDestroyWindow(d, cover);
   XSync(d, False);
+}
+
+// Numbers far beyond what X or memory can hold: the window shows only the part of the panel on the
+// screen (X's positions and sizes are 16-bit), a panel far off the screen stays off it, and perch
+// goes on answering without drawing the whole panel.
+TEST_F(PerchTest, HugeSizesShowTheirPartOnTheScreenAndFarPositionsStayOffIt) {
+  ASSERT_EQ(perch->readLine(), kReady);
+  struct Case {
+    std::string show;
+    bool feedback;
+    std::optional<WindowGeometry> expected;  // none: anywhere off the screen, or hidden
+  };
+  const Case cases[] = {
+      {R"("x":10,"y":10,"width":40000)", true, WindowGeometry{10, 10, 1270, 144, true}},
+      {R"("x":10,"y":10,"width":30000,"height":30000)", true,
+       WindowGeometry{10, 10, 1270, 790, true}},
+      {R"("x":-5,"y":0,"width":5e9,"height":1e9)", true, WindowGeometry{0, 0, 1280, 800, true}},
+      {R"("x":65636,"y":100)", false, std::nullopt},
+      {R"("x":1e308,"y":100)", false, std::nullopt},
+      {R"("x":-1e308,"y":100)", false, std::nullopt},
+      {R"("x":100,"y":65636)", false, std::nullopt},
+      {R"("x":100,"y":1e308)", true, std::nullopt},
+  };
+  auto onScreen = [](const WindowGeometry& g) {
+    return g.viewable && g.x < 1280 && g.x + int(g.width) > 0 && g.y < 800 &&
+           g.y + int(g.height) > 0;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.show);
+    // From a known place, so that the far show is seen to have been carried out.
+    send(R"({"command":"stopFeedback"})"
+         "\n"
+         R"({"command":"show","x":300,"y":300})"
+         "\n");
+    expectWindow(460, 344, 56, 56);
+    send(std::string(c.feedback ? "{\"command\":\"startFeedback\"}\n" : "") +
+         R"({"command":"show",)" + c.show + "}\n");
+    auto g =
+        probe->waitFor("perch", [](const WindowGeometry& w) { return !at(460, 344, 56, 56)(w); });
+    ASSERT_TRUE(g) << "perch died or never moved";
+    if (c.expected) {
+      expectWindow(c.expected->x, c.expected->y, c.expected->width, c.expected->height);
+    } else {
+      std::this_thread::sleep_for(100ms);  // a wrong place would be taken at once
+      g = probe->poll("perch");
+      ASSERT_TRUE(g);
+      EXPECT_FALSE(onScreen(*g)) << describe(g);
+    }
+  }
+  // The picture held is at most the screen's: 1280 x 800 x 4 bytes, never 30000 x 30000 x 4.
+  const std::string rss = e2e::peakRss(perch->pid());
+  EXPECT_LT(std::stol(rss), 256 * 1024) << "peak RSS " << rss;
 }
 
 TEST_F(PerchTest, HideDuringFeedbackNeverCompletes) {

@@ -159,6 +159,36 @@ TEST_F(PerchPointerTest, DragMovesTheWindowWithThePointerAndSnapsWhereItWasDropp
   EXPECT_EQ(readFile(record), "") << "a drag opens nothing";
 }
 
+TEST_F(PerchPointerTest, HideDuringADragEndsItWithASnapAndLeavesNoPressBehind) {
+  pointer->moveTo(288, 122);
+  pointer->press();
+  pointer->glideTo(388, 172, 10);
+  ASSERT_TRUE(probe->waitFor("perch", at(360, 144, 56, 56)));
+  perch->write(R"({"command":"hide"})"
+               "\n");
+  // Hiding broke the grab and the release goes elsewhere: the drag ends at once, where it left
+  // the mascot.
+  auto line = perch->readLine();
+  ASSERT_TRUE(line) << "the ended drag reports nothing";
+  EXPECT_EQ(nlohmann::json::parse(*line),
+            nlohmann::json::parse(R"({"event":"snap","x":200,"y":100})"));
+  pointer->release();
+  perch->write(R"({"command":"show","x":100,"y":50})"
+               "\n");
+  ASSERT_TRUE(probe->waitFor("perch", at(260, 94, 56, 56)));
+  // The bare pointer crossing it moves nothing; a click afterwards is an ordinary click.
+  pointer->moveTo(270, 100);
+  pointer->glideTo(600, 500, 10);
+  EXPECT_FALSE(probe->waitFor(
+      "perch", [](const WindowGeometry& g) { return !at(260, 94, 56, 56)(g); }, 300))
+      << "the mascot follows a pointer that holds no button";
+  EXPECT_EQ(readFile(record), "");
+  pointer->moveTo(288, 122);
+  pointer->press();
+  pointer->release();
+  EXPECT_EQ(awaitRecord(), "1\n" + kDeepLink + "\n");
+}
+
 TEST_F(PerchPointerTest, DragDuringFeedbackCollapsesItAndNoCompletionFollows) {
   perch->write(R"({"command":"startFeedback"})"
                "\n");

@@ -1,6 +1,9 @@
 // The mascot's desktop on X11: an override-redirect window (never managed, never focused, on
 // every workspace) with a 32-bit ARGB visual where one exists, screens from XRandR monitors, and
-// GLib's main loop for the X connection, timers and the command hand-over.
+// GLib's main loop for the X connection, timers and the command hand-over. One class whose
+// members are defined by area: x11_mascot_platform.cpp (connection, event routing),
+// x11_panel_window.cpp (window, stacking), x11_panel_picture.cpp (picture, shapes),
+// x11_screens.cpp, x11_pointer.cpp (pointer, cursors), x11_compositor.cpp, x11_main_loop.cpp.
 #pragma once
 
 #include <glib.h>
@@ -64,19 +67,26 @@ class X11MascotPlatform final : public MascotPlatform {
 
  private:
   void createWindow();
+  void startMainLoop();
   void readScreens();
   void handleEvent(_XEvent& event);
   void handlePointer(_XEvent& event);
   void trackPointer(Point viewPoint, bool inWindow);
+  // Ends a press whose release will never come.
+  void endPress();
   void keepOnTop();
   void redraw();
   void applyGeometry();
   void showPicture();
   void watchCompositor();
   void readCompositor();
-  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const XRect& size);
+  void applyShapes(const std::vector<PixelRect>& painted, bool composited, const ShownPart& part);
+  // What of the panel the window shows for the frame the core last set.
+  ShownPart wantedPart() const;
   Point viewPoint(int x, int y) const;
   unsigned long loadCursor(Cursor cursor);
+  // A GLib timeout in whole milliseconds, never early.
+  static unsigned timeoutMillis(double seconds);
 
   Display* display_ = nullptr;
   unsigned long window_ = 0;
@@ -105,7 +115,8 @@ class X11MascotPlatform final : public MascotPlatform {
   std::vector<Rect> screens_;  // core space, primary first
   ScreenSpace space_;
   Rect frame_{0, 0, 56, 56};  // as the core last set it
-  XRect shownGeometry_;       // as the window has it
+  ShownPart shown_;           // as the window has it
+  XRect screenBounds_;        // the screens' bounding box, root coordinates
   bool mapped_ = false;
   bool pointerInHitArea_ = false;
   std::optional<Point> lastPointer_;  // root coordinates

@@ -1,0 +1,147 @@
+// The panel's window: created once, moved and resized, mapped and unmapped, kept on top.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <cairo-xlib.h>
+
+#include "x11_mascot_platform.h"
+
+namespace perch {
+namespace {
+
+constexpr gint64 kRaiseIntervalUs = 100 * 1000;  // at most ten raises a second
+
+}  // namespace
+
+void X11MascotPlatform::createWindow() {
+  const int screen = DefaultScreen(display_);
+  XVisualInfo info;
+  XSetWindowAttributes attributes{};
+  unsigned long mask = CWOverrideRedirect | CWEventMask | CWBorderPixel;
+  if (XMatchVisualInfo(display_, screen, 32, TrueColor, &info)) {
+    // An ARGB visual: what is not painted can be truly transparent under a compositor.
+    visual_ = info.visual;
+    depth_ = 32;
+    colormap_ = XCreateColormap(display_, root_, info.visual, AllocNone);
+    attributes.colormap = colormap_;
+    attributes.background_pixel = 0;
+    mask |= CWColormap | CWBackPixel;
+  } else {
+    visual_ = DefaultVisual(display_, screen);
+    depth_ = DefaultDepth(display_, screen);
+  }
+  attributes.override_redirect = True;  // never managed, never focused, on every workspace
+  attributes.border_pixel = 0;
+  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                          EnterWindowMask | LeaveWindowMask | StructureNotifyMask;
+  shown_ = wantedPart();
+  const XRect g = shown_.window;
+  window_ = XCreateWindow(display_, root_, g.x, g.y, g.width, g.height, 0, depth_, InputOutput,
+                          static_cast<Visual*>(visual_), mask, &attributes);
+
+  XClassHint classHint{const_cast<char*>("perch"), const_cast<char*>("perch")};
+  XSetClassHint(display_, window_, &classHint);
+  XStoreName(display_, window_, "perch");
+  XWMHints hints{};
+  hints.flags = InputHint;
+  hints.input = False;
+  XSetWMHints(display_, window_, &hints);
+  Atom type = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
+  Atom utility = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_UTILITY", False);
+  XChangeProperty(display_, window_, type, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&utility), 1);
+
+  surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
+                                       static_cast<int>(g.width), static_cast<int>(g.height));
+}
+
+// A move goes out at once. A resize waits for the picture and shape drawn for the new size and
+// goes out right after that shape (see redraw()), so the server never pairs a new size with an
+// old shape.
+// The same holds when the part of the panel on the screens changes: a new picture first.
+void X11MascotPlatform::setPanelFrame(const Rect& frame) {
+  frame_ = frame;
+  const ShownPart part = wantedPart();
+  if (part.window.width == shown_.window.width && part.window.height == shown_.window.height &&
+      part.offsetX == shown_.offsetX && part.offsetY == shown_.offsetY &&
+      part.panelHeight == shown_.panelHeight) {
+    applyGeometry();
+  }
+  setNeedsDisplay();
+}
+
+void X11MascotPlatform::setPanelOrigin(Point origin) {
+  frame_.x = origin.x;
+  frame_.y = origin.y;
+  const ShownPart part = wantedPart();
+  if (part.window.width == shown_.window.width && part.window.height == shown_.window.height &&
+      part.offsetX == shown_.offsetX && part.offsetY == shown_.offsetY) {
+    applyGeometry();
+    XFlush(display_);
+  } else {
+    setNeedsDisplay();
+  }
+}
+
+ShownPart X11MascotPlatform::wantedPart() const {
+  return ScreenSpace::shownPart(space_.toRoot(frame_), screenBounds_);
+}
+
+void X11MascotPlatform::applyGeometry() {
+  const ShownPart part = wantedPart();
+  const XRect& g = part.window;
+  if (part == shown_) return;
+  if (g.width != shown_.window.width || g.height != shown_.window.height) {
+    XMoveResizeWindow(display_, window_, g.x, g.y, g.width, g.height);
+    cairo_xlib_surface_set_size(surface_, static_cast<int>(g.width), static_cast<int>(g.height));
+  } else if (g.x != shown_.window.x || g.y != shown_.window.y) {
+    XMoveWindow(display_, window_, g.x, g.y);
+  }
+  shown_ = part;
+}
+
+void X11MascotPlatform::orderFront() {
+  lastRaise_ = g_get_monotonic_time();
+  if (mapped_) {
+    XRaiseWindow(display_, window_);
+    setNeedsDisplay();
+    return;
+  }
+  // Drawn and shaped before it is mapped, so it never shows unshaped; the exposure that follows
+  // the map shows the picture.
+  mapped_ = true;
+  redraw();
+  XMapRaised(display_, window_);
+  XFlush(display_);
+}
+
+void X11MascotPlatform::orderOut() {
+  endPress();  // unmapping breaks the pointer grab: no release would follow
+  XUnmapWindow(display_, window_);
+  XFlush(display_);
+  mapped_ = false;
+}
+
+void X11MascotPlatform::keepOnTop() {
+  // An ARGB window gets no VisibilityNotify, so any window mapped or restacked may now cover the
+  // panel: raise it again, at most ten times a second.
+  if (!mapped_) return;
+  const gint64 now = g_get_monotonic_time();
+  if (now - lastRaise_ >= kRaiseIntervalUs) {
+    XRaiseWindow(display_, window_);
+    lastRaise_ = now;
+    return;
+  }
+  if (raiseTimer_ != 0) return;
+  raiseTimer_ = g_timeout_add(
+      timeoutMillis(double(kRaiseIntervalUs - (now - lastRaise_)) / 1e6),
+      [](gpointer data) -> gboolean {
+        auto* self = static_cast<X11MascotPlatform*>(data);
+        self->raiseTimer_ = 0;
+        self->keepOnTop();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+}  // namespace perch

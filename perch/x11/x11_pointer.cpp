@@ -1,0 +1,123 @@
+// The pointer: presses, drags, releases and crossings translated into the view's calls, the
+// pointer's location, and the cursors shown over the panel.
+#include <X11/Xcursor/Xcursor.h>
+#include <X11/Xlib.h>
+#include <X11/cursorfont.h>
+
+#include "x11_mascot_platform.h"
+
+namespace perch {
+
+Point X11MascotPlatform::mouseLocation() {
+  // The pointer as of the latest pointer event handled: where it was when the press or movement
+  // being handled happened, which a round trip made later could no longer tell.
+  if (lastPointer_) return space_.fromRoot(*lastPointer_);
+  Window rootReturn, child;
+  int rootX = 0, rootY = 0, winX = 0, winY = 0;
+  unsigned int buttons = 0;
+  XQueryPointer(display_, root_, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &buttons);
+  return space_.fromRoot(Point{double(rootX), double(rootY)});
+}
+
+unsigned long X11MascotPlatform::loadCursor(Cursor cursor) {
+  if (auto it = cursors_.find(cursor); it != cursors_.end()) return it->second;
+  // Names from the user's cursor theme, then a cursor-font shape that always exists.
+  struct Choice {
+    const char* names[3];
+    unsigned fallback;
+  };
+  const Choice choice =
+      cursor == Cursor::pointingHand ? Choice{{"pointer", "hand2", nullptr}, XC_hand2}
+      : cursor == Cursor::closedHand ? Choice{{"grabbing", "closedhand", "fleur"}, XC_fleur}
+                                     : Choice{{"default", "left_ptr", nullptr}, XC_left_ptr};
+  unsigned long loaded = 0;
+  for (const char* name : choice.names) {
+    if (name != nullptr && loaded == 0) loaded = XcursorLibraryLoadCursor(display_, name);
+  }
+  if (loaded == 0) loaded = XCreateFontCursor(display_, choice.fallback);
+  cursors_[cursor] = loaded;
+  return loaded;
+}
+
+void X11MascotPlatform::setCursor(Cursor cursor) {
+  XDefineCursor(display_, window_, loadCursor(cursor));
+  XFlush(display_);
+}
+
+Point X11MascotPlatform::viewPoint(int x, int y) const {
+  return {x + shown_.offsetX, shown_.panelHeight - (y + shown_.offsetY)};
+}
+
+void X11MascotPlatform::handlePointer(XEvent& event) {
+  if (view_ == nullptr) return;
+  switch (event.type) {
+    case ButtonPress:
+    case ButtonRelease:
+      lastPointer_ = Point{double(event.xbutton.x_root), double(event.xbutton.y_root)};
+      break;
+    case EnterNotify:
+    case LeaveNotify:
+      lastPointer_ = Point{double(event.xcrossing.x_root), double(event.xcrossing.y_root)};
+      break;
+  }
+  switch (event.type) {
+    case ButtonPress:
+      if (event.xbutton.button != Button1) return;
+      endPress();  // a press still held here lost its release
+      buttonHeld_ = true;
+      view_->mouseDown(viewPoint(event.xbutton.x, event.xbutton.y));
+      break;
+    case MotionNotify: {
+      // A fast drag queues many motions: only the latest of a run matters, since the drag reads
+      // the pointer's position at the moment it looks. Only motions queued right behind this one
+      // merge with it; a press or release in between keeps its place.
+      XEvent next;
+      while (XEventsQueued(display_, QueuedAlready) > 0 && XPeekEvent(display_, &next) &&
+             next.type == MotionNotify && next.xmotion.window == window_) {
+        XNextEvent(display_, &event);
+      }
+      lastPointer_ = Point{double(event.xmotion.x_root), double(event.xmotion.y_root)};
+      if (buttonHeld_ && !(event.xmotion.state & Button1Mask)) endPress();  // its release was lost
+      if (buttonHeld_) {
+        view_->mouseDragged();
+      } else {
+        trackPointer(viewPoint(event.xmotion.x, event.xmotion.y), true);
+      }
+      break;
+    }
+    case ButtonRelease:
+      if (event.xbutton.button != Button1 || !buttonHeld_) return;
+      buttonHeld_ = false;
+      view_->mouseUp(viewPoint(event.xbutton.x, event.xbutton.y));
+      break;
+    case EnterNotify:
+      if (event.xcrossing.mode == NotifyGrab) endPress();
+      if (!buttonHeld_) trackPointer(viewPoint(event.xcrossing.x, event.xcrossing.y), true);
+      break;
+    case LeaveNotify:
+      if (event.xcrossing.mode == NotifyGrab) endPress();  // another program took the pointer
+      if (!buttonHeld_) trackPointer({}, false);
+      break;
+  }
+}
+
+void X11MascotPlatform::endPress() {
+  if (!buttonHeld_) return;
+  buttonHeld_ = false;
+  pointerInHitArea_ = false;  // the next movement over the button enters it afresh
+  if (view_ != nullptr) view_->mouseCancelled();
+}
+
+void X11MascotPlatform::trackPointer(Point point, bool inWindow) {
+  const bool inside = inWindow && view_->hitArea().contains(point);
+  if (inside == pointerInHitArea_) return;
+  pointerInHitArea_ = inside;
+  if (inside) {
+    view_->mouseEntered();
+    view_->cursorUpdate();
+  } else {
+    view_->mouseExited();
+  }
+}
+
+}  // namespace perch
