@@ -35,12 +35,6 @@ using e2e::ChildProcess;
 using e2e::WindowGeometry;
 using namespace std::chrono_literals;
 
-// Draws for faults whose fixes are still being made; each stays on so that the soak keeps
-// asking for them.
-constexpr bool kDrawHugeSizes = true;                   // sizes far beyond any screen, up to 1e308
-constexpr bool kCheckFarPositionsStayOffScreen = true;  // x beyond X's 16-bit positions
-constexpr bool kHideDuringPress = true;                 // "hide" while the button is held
-
 constexpr long kPeakRssLimitKiB = 64 * 1024;
 constexpr int kScreenWidth = 1280, kScreenHeight = 800;
 
@@ -83,7 +77,7 @@ class Draws {
   }
   double position() { return below(2) ? uniform(0, 1200) : wild(); }
   double size() {
-    if (kDrawHugeSizes && below(3) == 0) return wild();
+    if (below(3) == 0) return wild();
     return uniform(60, 400);
   }
 
@@ -138,8 +132,9 @@ TEST(PerchSoakTest, ThousandsOfWildCommandsAndPointerMovesLeaveItAnswering) {
   // until the square settles there.
   const auto checkpoint = [&](long step) {
     release();
-    const int x = draw.below(1000), y = draw.below(600), w = 60 + draw.below(300),
-              h = 100 + draw.below(200);
+    // Sizes and places that keep the idle square wholly on the screen.
+    const int w = 60 + draw.below(300), h = 100 + draw.below(200);
+    const int x = draw.below(kScreenWidth - w), y = draw.below(kScreenHeight - h);
     WindowGeometry want = idleSquare(x, y, w, h);
     const auto placed = [&](const WindowGeometry& g) {
       return g.viewable && g.x == want.x && g.y == want.y && g.width == 56 && g.height == 56;
@@ -153,8 +148,8 @@ TEST(PerchSoakTest, ThousandsOfWildCommandsAndPointerMovesLeaveItAnswering) {
       g = probe.waitFor("perch", placed, 2000);
     }
     EXPECT_TRUE(g) << "step " << step << ": show " << x << "," << y << " " << w << "x" << h;
-    if (kCheckFarPositionsStayOffScreen) {
-      // Whole multiples of 2^16 plus a little: cut to 16 bits, each would land on the screen.
+    {  // A panel placed far off the screen stays off it. Whole multiples of 2^16 plus a little:
+       // cut to 16 bits, each would land on the screen.
       const double far =
           draw.below(8) == 0
               ? 1e308
@@ -185,7 +180,7 @@ TEST(PerchSoakTest, ThousandsOfWildCommandsAndPointerMovesLeaveItAnswering) {
       }
       text = line(show);
     } else if (choice < 48) {
-      if (!pressed || kHideDuringPress) text = line({{"command", "hide"}});
+      text = line({{"command", "hide"}});
     } else if (choice < 60) {
       text = line({{"command", "startFeedback"}});
     } else if (choice < 66) {
@@ -245,7 +240,11 @@ TEST(PerchSoakTest, ThousandsOfWildCommandsAndPointerMovesLeaveItAnswering) {
     event = perch.readLine(5s);  // snaps from earlier drags may come first
   } while (event && *event != R"({"event":"startFeedbackComplete"})");
   EXPECT_TRUE(event) << "no completion after the soak";
-  EXPECT_TRUE(probe.waitFor("perch", expanded, 0)) << "the mascot moved with the bare pointer";
+  const WindowGeometry idle = idleSquare(300, 200, 220, 144);
+  const auto back = [&](const WindowGeometry& g) {
+    return g.viewable && g.x == idle.x && g.y == idle.y && g.width == 56 && g.height == 56;
+  };
+  EXPECT_TRUE(probe.waitFor("perch", back)) << "the mascot moved with the bare pointer";
 
   const std::string peak = e2e::peakRss(perch.pid());
   std::printf("perch soak peak RSS: %s\n", peak.c_str());
