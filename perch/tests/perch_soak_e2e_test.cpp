@@ -35,7 +35,12 @@ using e2e::ChildProcess;
 using e2e::WindowGeometry;
 using namespace std::chrono_literals;
 
+#if defined(__SANITIZE_ADDRESS__)
+// ASan's shadow memory, quarantine and redzones come on top of what perch itself holds.
+constexpr long kPeakRssLimitKiB = 160 * 1024;
+#else
 constexpr long kPeakRssLimitKiB = 64 * 1024;
+#endif
 constexpr int kScreenWidth = 1280, kScreenHeight = 800;
 
 long envNumber(const char* name, long fallback) {
