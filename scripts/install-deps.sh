@@ -14,7 +14,7 @@ packages=(
   # a sans font for the mascot's text, and SVG avatars
   fonts-dejavu-core librsvg2-common
   # a display for tests and for machines without one, and the X tools the tests compare against
-  xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr
+  xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr picom
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)
   clang-14 lld-14 llvm-14 file
   # clang's fuzzer and sanitizer runtimes: scripts/fuzz.sh and the ThreadSanitizer test

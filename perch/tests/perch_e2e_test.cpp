@@ -119,37 +119,66 @@ TEST_F(PerchTest, FeedbackExpandsThenCompletesOnceAndShrinks) {
   expectNoMoreOutputAfterInputEnds();
 }
 
-TEST_F(PerchTest, StaysAboveWindowsMappedOverIt) {
+// Ordinary windows mapped over the mascot: it comes back above them. Another program's
+// override-redirect windows (a menu, a full-screen locker) stay above it, even through a "show".
+TEST_F(PerchTest, StaysAboveOrdinaryWindowsAndBelowOtherProgramsOverrideRedirectOnes) {
   ASSERT_EQ(perch->readLine(), kReady);
-  send(R"({"command":"show","x":100,"y":50})"
-       "\n");
-  expectWindow(260, 94, 56, 56);
   Display* d = probe->display();
-  const auto mascot = probe->findWindow("perch");
-  ASSERT_TRUE(mascot);
-  // Another always-on-top window appears over it: the mascot comes back to the top.
-  XSetWindowAttributes attributes{};
-  attributes.override_redirect = True;
-  Window cover = XCreateWindow(d, DefaultRootWindow(d), 200, 50, 200, 200, 0, CopyFromParent,
-                               InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
-  XMapRaised(d, cover);
-  XSync(d, False);
-  auto topmost = [&] {
+  struct Case {
+    const char* name;
+    bool overrideRedirect;
+    int x, y;
+    unsigned width, height;
+    bool mascotOnTop;
+  };
+  const Case cases[] = {
+      {"ordinary window", false, 200, 50, 200, 200, true},
+      {"menu", true, 200, 50, 200, 200, false},
+      {"locker", true, 0, 0, 1280, 800, false},
+  };
+  auto mascotAbove = [&](Window other, Window mascot) {
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
-    const Window top = count > 0 ? children[count - 1] : 0;
+    int otherAt = -1, mascotAt = -1;
+    for (unsigned i = 0; i < count; ++i) {
+      if (children[i] == other) otherAt = int(i);
+      if (children[i] == mascot) mascotAt = int(i);
+    }
     XFree(children);
-    return top;
+    return mascotAt > otherAt;
   };
-  Window top = topmost();
-  for (int i = 0; i < 500 && top != *mascot; ++i) {
-    std::this_thread::sleep_for(10ms);
-    top = topmost();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    send(R"({"command":"show","x":100,"y":50})"
+         "\n");
+    expectWindow(260, 94, 56, 56);
+    const auto mascot = probe->findWindow("perch");
+    ASSERT_TRUE(mascot);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = c.overrideRedirect;
+    Window cover =
+        XCreateWindow(d, DefaultRootWindow(d), c.x, c.y, c.width, c.height, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XMapRaised(d, cover);
+    XSync(d, False);
+    // Asked to show itself again, hidden and shown: its place in the stack stays the same.
+    send(R"({"command":"show","x":100,"y":50})"
+         "\n"
+         R"({"command":"hide"})"
+         "\n"
+         R"({"command":"show","x":100,"y":50})"
+         "\n");
+    bool above = mascotAbove(cover, *mascot);
+    for (int i = 0; i < 50 && above != c.mascotOnTop; ++i) {
+      std::this_thread::sleep_for(10ms);
+      above = mascotAbove(cover, *mascot);
+    }
+    std::this_thread::sleep_for(300ms);  // past the next raise, were there one
+    EXPECT_EQ(mascotAbove(cover, *mascot), c.mascotOnTop);
+    XDestroyWindow(d, cover);
+    XSync(d, False);
   }
-  EXPECT_EQ(top, *mascot);
-  XDestroyWindow(d, cover);
-  XSync(d, False);
 }
 
 // Numbers far beyond what X or memory can hold: the window shows only the part of the panel on the

@@ -2,8 +2,12 @@
 // points: what is painted shows, what is not lets the desktop show through.
 #include <gtest/gtest.h>
 // Xlib's macros (None, Bool) clash with gtest's names: it comes after.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <memory>
 
 #include "child_process.h"
@@ -93,6 +97,80 @@ TEST(PerchPictureTest, ShapedWithoutACompositorTranslucentWithOne) {
   EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit()));
   compositor.kill(SIGTERM);
   compositor.waitExit();
+}
+
+// Compositors that draw shadows, as users run them: picom with the example configuration it ships
+// (only vsync off, which Xvfb cannot give). The mascot casts no shadow: the desktop shows right up
+// to the idle square, all around it, and in its unpainted corners.
+TEST(PerchPictureTest, CastsNoShadowUnderCompositorsThatDrawThem) {
+  const std::string config = (std::filesystem::temp_directory_path() /
+                              ("perch-picom-" + std::to_string(getpid()) + ".conf"))
+                                 .string();
+  ChildProcess copy({"/bin/sh", "-c",
+                     "sed 's/^vsync = true;/vsync = false;/' "
+                     "/usr/share/doc/picom/examples/picom.sample.conf > '" +
+                         config + "'"},
+                    {});
+  ASSERT_TRUE(e2e::exitedCleanly(copy.waitExit()));
+  struct Case {
+    const char* name;
+    std::vector<std::string> command;
+  };
+  const Case cases[] = {
+      {"picom", {"/usr/bin/picom", "--config", config}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    e2e::XvfbServer server("1280x800x24");
+    ASSERT_TRUE(server.running());
+    e2e::XWindowProbe probe(server.display());
+    // A light desktop, so that a shadow would show, set as a wallpaper setter would: picom paints
+    // the pixmap named by _XROOTPMAP_ID (and a grey of its own without one).
+    probe.setRootColor(0xd0d0d0);
+    Display* d = probe.display();
+    const Window root = DefaultRootWindow(d);
+    Pixmap wallpaper = XCreatePixmap(d, root, 1, 1, DefaultDepth(d, DefaultScreen(d)));
+    GC gc = XCreateGC(d, wallpaper, 0, nullptr);
+    XSetForeground(d, gc, 0xd0d0d0);
+    XFillRectangle(d, wallpaper, gc, 0, 0, 1, 1);
+    XFreeGC(d, gc);
+    XChangeProperty(d, root, XInternAtom(d, "_XROOTPMAP_ID", False), XA_PIXMAP, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&wallpaper), 1);
+    XSync(d, False);
+    ChildProcess compositor(c.command, {"DISPLAY=" + server.display()});
+    for (int i = 0; i < 500 && !probe.compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(probe.compositorRunning());
+    ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
+    ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
+    perch.write(R"({"command":"show","x":100,"y":50})"
+                "\n");
+    ASSERT_TRUE(probe.waitFor("perch", at(260, 94, 56, 56)));
+    EXPECT_TRUE(equals(kWhite)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(kWhite))));
+    const Pixel desktop = probe.rootPixel(5, 5);
+    // Around the square (260..315 x 94..149) and in its corners, after any fade has ended.
+    for (auto [x, y] : {std::pair{257, 122},
+                        {253, 122},
+                        {318, 122},
+                        {322, 122},
+                        {288, 91},
+                        {288, 87},
+                        {288, 152},
+                        {288, 156},
+                        {255, 89},
+                        {320, 154},
+                        {261, 95},
+                        {314, 148}}) {
+      const Pixel p = probe.waitForPixel(x, y, equals(desktop), 2000);
+      EXPECT_TRUE(equals(desktop)(p))
+          << x << "," << y << ": " << p.red << "," << p.green << "," << p.blue << " on "
+          << desktop.red << "," << desktop.green << "," << desktop.blue;
+    }
+    perch.closeStdin();
+    EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit()));
+    compositor.kill(SIGTERM);
+    compositor.waitExit();
+  }
+  std::filesystem::remove(config);
 }
 
 }  // namespace

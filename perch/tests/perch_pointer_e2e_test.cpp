@@ -8,6 +8,7 @@
 #include <X11/cursorfont.h>
 #include <dirent.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -206,6 +207,60 @@ TEST_F(PerchPointerTest, DragDuringFeedbackCollapsesItAndNoCompletionFollows) {
   perch->closeStdin();
   std::string extra;
   EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << extra;
+}
+
+// The hit area's outermost pixels take the click, the pixels just beyond it do not: in the idle
+// square the hit area is the whole window, in the expanded panel it lies inside it. Both cover
+// root pixels 260..315 x 94..149. Under a compositor, where the window is not cut to its painted
+// pixels and the whole hit area takes presses.
+TEST_F(PerchPointerTest, TheHitAreasEdgeRowsAndColumnsClickAndTheirNeighboursDoNot) {
+  struct Probe {
+    int x, y;
+    bool opens;
+  };
+  const Probe probes[] = {
+      {260, 94, true},  {315, 94, true},   {260, 149, true},  {315, 149, true},
+      {288, 93, false}, {288, 150, false}, {259, 122, false}, {316, 122, false},
+  };
+  ChildProcess compositor({"/usr/bin/xcompmgr"}, {"DISPLAY=" + server->display()});
+  for (int i = 0; i < 500 && !probe->compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(probe->compositorRunning());
+  const auto window = probe->findWindow("perch");
+  ASSERT_TRUE(window);
+  const std::vector<WindowGeometry> whole{{0, 0, 56, 56, true, false}};
+  for (int i = 0; i < 500 && probe->boundingShape(*window) != whole; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(probe->boundingShape(*window), whole);
+  int opened = 0;
+  for (bool expanded : {false, true}) {
+    for (const Probe& p : probes) {
+      if (expanded) {  // started again for each probe, so that it never completes meanwhile
+        perch->write(R"({"command":"startFeedback"})"
+                     "\n");
+        ASSERT_TRUE(probe->waitFor("perch", at(100, 50, 220, 144)));
+      }
+      SCOPED_TRACE(::testing::Message() << (expanded ? "expanded " : "idle ") << p.x << "," << p.y);
+      pointer->moveTo(p.x, p.y);
+      pointer->press();
+      pointer->release();
+      pointer->moveTo(5, 5);
+      if (p.opens) ++opened;
+      // A click opens the link once; wait for it, or long enough for a wrong one to show.
+      auto count = [&] {
+        const std::string all = readFile(record);
+        return int(std::count(all.begin(), all.end(), '\n') / 2);
+      };
+      for (int i = 0; i < (p.opens ? 500 : 30) && count() < opened; ++i) {
+        std::this_thread::sleep_for(10ms);
+      }
+      if (!p.opens) std::this_thread::sleep_for(100ms);
+      EXPECT_EQ(count(), opened);
+      opened = count();
+    }
+  }
+  perch->write(R"({"command":"stopFeedback"})"
+               "\n");
 }
 
 TEST_F(PerchPointerTest, OverTheButtonTheCursorIsThePointingHand) {

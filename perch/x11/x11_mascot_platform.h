@@ -75,6 +75,7 @@ class X11MascotPlatform final : public MascotPlatform {
   // Ends a press whose release will never come.
   void endPress();
   void keepOnTop();
+  void restack();
   void redraw();
   void applyGeometry();
   void showPicture();

@@ -98,12 +98,14 @@ void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool 
   // takes every press as the button's.
   std::vector<PixelRect> input = painted;
   const Rect hit = view_->hitArea();
-  // In the window's pixels, within the window: the panel may reach far beyond it.
-  const double left = std::floor(hit.minX()) - part.offsetX;
-  const double top = std::floor(part.panelHeight - hit.maxY()) - part.offsetY;
-  const double x0 = std::max(0.0, left), y0 = std::max(0.0, top);
-  const double x1 = std::min(double(part.window.width), left + std::ceil(hit.width));
-  const double y1 = std::min(double(part.window.height), top + std::ceil(hit.height));
+  // The pixels whose centres the hit area holds (it is half-open: the far edges are outside), in
+  // the window's pixels and within the window: the panel may reach far beyond it.
+  const double x0 = std::max(0.0, std::ceil(hit.minX() - 0.5) - part.offsetX);
+  const double x1 = std::min(double(part.window.width), std::ceil(hit.maxX() - 0.5) - part.offsetX);
+  const double y0 =
+      std::max(0.0, std::floor(part.panelHeight - hit.maxY() - 0.5) + 1 - part.offsetY);
+  const double y1 = std::min(double(part.window.height),
+                             std::floor(part.panelHeight - hit.minY() - 0.5) + 1 - part.offsetY);
   if (x0 < x1 && y0 < y1) {
     input.push_back({int(x0), int(y0), int(x1 - x0), int(y1 - y0)});
   }

@@ -4,6 +4,8 @@
 #include <X11/Xutil.h>
 #include <cairo-xlib.h>
 
+#include <vector>
+
 #include "x11_mascot_platform.h"
 
 namespace perch {
@@ -46,10 +48,16 @@ void X11MascotPlatform::createWindow() {
   hints.flags = InputHint;
   hints.input = False;
   XSetWMHints(display_, window_, &hints);
+  // For compositors: a dock, kept above ordinary windows, which compositors leave without a shadow
+  // (xcompmgr -C, picom's example wintypes); and picom's own "no shadow" mark, which it honours
+  // whatever its configuration. The mascot paints its own glow; a shadow would outline the panel.
   Atom type = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
-  Atom utility = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_UTILITY", False);
+  Atom dock = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
   XChangeProperty(display_, window_, type, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&utility), 1);
+                  reinterpret_cast<unsigned char*>(&dock), 1);
+  long noShadow = 0;
+  XChangeProperty(display_, window_, XInternAtom(display_, "_COMPTON_SHADOW", False), XA_CARDINAL,
+                  32, PropModeReplace, reinterpret_cast<unsigned char*>(&noShadow), 1);
 
   surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
                                        static_cast<int>(g.width), static_cast<int>(g.height));
@@ -103,7 +111,7 @@ void X11MascotPlatform::applyGeometry() {
 void X11MascotPlatform::orderFront() {
   lastRaise_ = g_get_monotonic_time();
   if (mapped_) {
-    XRaiseWindow(display_, window_);
+    restack();
     setNeedsDisplay();
     return;
   }
@@ -111,7 +119,8 @@ void X11MascotPlatform::orderFront() {
   // the map shows the picture.
   mapped_ = true;
   redraw();
-  XMapRaised(display_, window_);
+  restack();  // before it shows: never over a menu or a locker, not even for a moment
+  XMapWindow(display_, window_);
   XFlush(display_);
 }
 
@@ -122,13 +131,50 @@ void X11MascotPlatform::orderOut() {
   mapped_ = false;
 }
 
+// The panel's place in the stack: right above the highest ordinary window, so above every window
+// a window manager stacks (normal, floating, docks), and below every other program's
+// override-redirect window above that (menus, tooltips, notifications, drag icons, lockers).
+void X11MascotPlatform::restack() {
+  Window rootReturn = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display_, root_, &rootReturn, &parent, &children, &count)) return;
+  std::vector<Window> shown;  // viewable windows but ours, bottom to top
+  std::vector<bool> ordinary;
+  int below = -1;  // index in `shown` of the window right below ours
+  for (unsigned i = 0; i < count; ++i) {
+    if (children[i] == window_) {
+      below = int(shown.size()) - 1;
+      continue;
+    }
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display_, children[i], &attributes) ||
+        attributes.map_state != IsViewable) {
+      continue;
+    }
+    shown.push_back(children[i]);
+    ordinary.push_back(!attributes.override_redirect);
+  }
+  if (children != nullptr) XFree(children);
+  int target = int(shown.size()) - 1;
+  while (target >= 0 && !ordinary[target]) --target;
+  if (target == below) return;  // in place already: no restacking, no event for others
+  if (target < 0) {
+    XLowerWindow(display_, window_);
+  } else {
+    XWindowChanges changes{};
+    changes.sibling = shown[target];
+    changes.stack_mode = Above;
+    XConfigureWindow(display_, window_, CWSibling | CWStackMode, &changes);
+  }
+}
+
 void X11MascotPlatform::keepOnTop() {
   // An ARGB window gets no VisibilityNotify, so any window mapped or restacked may now cover the
-  // panel: raise it again, at most ten times a second.
+  // panel: put it back in its place, at most ten times a second.
   if (!mapped_) return;
   const gint64 now = g_get_monotonic_time();
   if (now - lastRaise_ >= kRaiseIntervalUs) {
-    XRaiseWindow(display_, window_);
+    restack();
     lastRaise_ = now;
     return;
   }
