@@ -1,4 +1,5 @@
-// Fuzzes perch's command path on the fake desktop: arbitrary bytes, cut into chunks at points the
+// Fuzzes perch's command path on the fake desktop, the slow half (perch_line_fuzzer is the fast
+// one for the reader and decoder alone): arbitrary bytes, cut into chunks at points the
 // input chooses, go through CommandLineSplitter; each line is decoded and carried out by the
 // controller, and the manual clock moves on between lines so ticks and completions run.
 //
@@ -19,48 +20,19 @@
 #include "command_reader.h"
 #include "fake_mascot_platform.h"
 #include "floating_mascot_controller.h"
+#include "line_checks.h"
 #include "mascot_constants.h"
 #include "mascot_protocol.h"
 
 namespace {
 
 using namespace perch;
+using fuzz::check;
+using fuzz::checkLines;
 
 constexpr std::size_t kMaxStreamBytes = 3 << 19;  // 1.5 MiB: enough to cross the 1 MiB line cap
 const std::string kReadyLine = R"({"event":"status","message":"ready"})";
 const std::string kCompleteLine = R"({"event":"startFeedbackComplete"})";
-
-void check(bool holds, const char* what) {
-  if (holds) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-bool isValidUtf8(const std::string& text) {
-  try {
-    (void)nlohmann::json(text).dump();  // the encoder refuses ill-formed UTF-8
-    return true;
-  } catch (const nlohmann::json::exception&) {
-    return false;
-  }
-}
-
-// The lines a stream holds, framed without chunks: a piece ended by a line feed is a line (empty
-// or not), a last piece without one is a line when it holds a byte, one carriage return before the
-// end is dropped, and a line longer than the cap is skipped. Bytes are left unrepaired.
-std::vector<std::string> referenceLines(std::string_view stream) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < stream.size()) {
-    const std::size_t newline = stream.find('\n', start);
-    const bool ended = newline != std::string_view::npos;
-    std::string_view piece = stream.substr(start, ended ? newline - start : std::string_view::npos);
-    start = ended ? newline + 1 : stream.size();
-    if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
-    if (piece.size() <= maxCommandLineBytes) lines.emplace_back(piece);
-  }
-  return lines;
-}
 
 // What the host's commands must have done, kept from the commands alone.
 struct Expected {
@@ -211,20 +183,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   splitter.finish(onLine);
   if (!session.quit()) session.advance(startFeedbackSeconds + 0.5);
 
-  const std::vector<std::string> reference = referenceLines(stream);
-  const std::vector<std::string>& lines = session.lines();
-  check(lines.size() == reference.size(), "the lines do not depend on where the input was cut");
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    check(lines[i] == replaceInvalidUtf8(reference[i]),
-          "each line is the same however the input was cut");
-    check(lines[i].find('\n') == std::string::npos, "a line holds no line feed");
-    check(isValidUtf8(lines[i]), "every line is valid UTF-8");
-    if (isValidUtf8(reference[i])) {
-      check(lines[i] == reference[i], "a line of valid UTF-8 is handed on unchanged");
-    } else {
-      check(lines[i].find("\xEF\xBF\xBD") != std::string::npos,
-            "ill-formed UTF-8 is replaced with U+FFFD");
-    }
-  }
+  checkLines(stream, maxCommandLineBytes, session.lines());
   return 0;
 }

@@ -66,7 +66,7 @@ void CommandLineSplitter::feed(std::string_view bytes, const LineHandler& onLine
     const std::size_t newline = bytes.find('\n');
     const std::string_view part = bytes.substr(0, newline);
     if (!discarding_) {
-      if (pending_.size() + part.size() > maxCommandLineBytes + 1) {
+      if (pending_.size() + part.size() > maxLineBytes_ + 1) {
         // Over the cap (one byte of slack for a CR before the LF): drop what is held.
         pending_.clear();
         pending_.shrink_to_fit();
@@ -93,7 +93,7 @@ void CommandLineSplitter::finish(const LineHandler& onLine) {
 
 void CommandLineSplitter::emit(const LineHandler& onLine) {
   if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
-  if (pending_.size() <= maxCommandLineBytes) onLine(replaceInvalidUtf8(pending_));
+  if (pending_.size() <= maxLineBytes_) onLine(replaceInvalidUtf8(pending_));
   pending_.clear();
 }
 

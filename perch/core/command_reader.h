@@ -22,6 +22,10 @@ class CommandLineSplitter {
  public:
   using LineHandler = std::function<void(std::string_view line)>;
 
+  // `maxLineBytes` is the cap; only the fuzzer, which needs short lines to reach it fast, sets it.
+  explicit CommandLineSplitter(std::size_t maxLineBytes = maxCommandLineBytes)
+      : maxLineBytes_(maxLineBytes) {}
+
   // Hands every line completed by `bytes` to `onLine`, line break removed, UTF-8 repaired.
   void feed(std::string_view bytes, const LineHandler& onLine);
   // The end of input: a pending last line without a line break still counts.
@@ -32,6 +36,7 @@ class CommandLineSplitter {
  private:
   void emit(const LineHandler& onLine);
 
+  std::size_t maxLineBytes_;
   std::string pending_;
   bool discarding_ = false;  // inside an over-long line, until its line feed
 };

@@ -16,7 +16,9 @@ bool readNumber(const Json& object, const char* key, std::optional<double>& out)
   if (it == object.end() || it->is_null()) return true;
   if (!it->is_number()) return false;
   double value = it->get<double>();
-  if (!std::isfinite(value)) return false;  // "1e400" parses as infinity
+  // nlohmann already refuses a number beyond a double ("1e400") as a parse error; this stays in
+  // case a build of the library ever hands one on as infinity.
+  if (!std::isfinite(value)) return false;
   out = value;
   return true;
 }

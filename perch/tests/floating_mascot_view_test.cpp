@@ -33,7 +33,16 @@ TEST(MascotViewGeometryTest, LayoutFollowsTheViewSizeAlone) {
   EXPECT_EQ(view.hitArea(), (Rect{160, 44, 56, 56}));
   EXPECT_FALSE(view.hitArea().contains({100, 100}));
   EXPECT_TRUE(view.hitArea().contains({160, 44}));
-  EXPECT_FALSE(view.hitArea().contains({216, 100})) << "far edges are outside";
+  // Half-open: each far edge on its own is outside, the point just inside it is in.
+  const struct {
+    Point p;
+    bool inside;
+  } probes[] = {{{215.9, 60}, true}, {{216, 60}, false},  {{180, 99.9}, true},
+                {{180, 100}, false}, {{160, 60}, true},   {{159.9, 60}, false},
+                {{180, 44}, true},   {{180, 43.9}, false}};
+  for (const auto& probe : probes) {
+    EXPECT_EQ(view.hitArea().contains(probe.p), probe.inside) << probe.p.x << ", " << probe.p.y;
+  }
 
   // A hit area sticking out of a small expanded view is clipped to it.
   view.setFrame({0, 0, 60, 90});
@@ -108,6 +117,17 @@ TEST_F(MascotPointerTest, DragDuringFeedbackCollapsesAndPlacesFromTheRecordedOri
   platform.advance(5);
   release({0, 0});
   EXPECT_EQ(platform.takeLines().size(), 1u) << "one snap, no completion";
+}
+
+TEST_F(MascotPointerTest, FeedbackStartedMidDragSnapsFromTheExpandedPanel) {
+  // A host size whose button sits nearer the bottom than the top: 200 high, button centre 72 up.
+  controller.show(100, 50, 220, 200);  // idle panel at (260, 750, 56, 56)
+  press({28, 28}, {288, 778});
+  moveTo({318, 778});
+  controller.mascotView().startFeedback();  // back to the expanded frame at the host's place
+  ASSERT_EQ(platform.frame, (Rect{100, 650, 220, 200}));
+  release({0, 0});
+  EXPECT_EQ(platform.takeLines(), Lines{R"({"event":"snap","x":100,"y":50})"});
 }
 
 TEST_F(MascotPointerTest, PressOutsideTheHitAreaIsNotRecorded) {

@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "floating_mascot_controller.h"
+#include "standard_error.h"
 #include "x11_command_hand_off.h"
 #include "x11_mascot_platform.h"
 
 int main(int argc, char** argv) {
+  perch::silenceStandardError();
   // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv, argv + argc);
