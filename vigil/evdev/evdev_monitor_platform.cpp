@@ -60,24 +60,15 @@ std::set<unsigned> trackedKeysHeld(libevdev* device) {
 
 }  // namespace
 
-EvdevMonitorPlatform::EvdevMonitorPlatform() : facts_(evdevFacts()), output_([this] { stop(); }) {
+EvdevMonitorPlatform::EvdevMonitorPlatform()
+    : facts_(evdevFacts()), output_([this] { stop(); }), signals_([this] { stop(); }) {
   loop_ = g_main_loop_new(nullptr, FALSE);
-  // The host closing our standard output ends the run quietly (output_); so does a polite signal.
-  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-  for (int i = 0; i < 3; ++i) {
-    signalWatches_[i] = g_unix_signal_add(
-        signals[i],
-        [](gpointer self) -> gboolean {
-          static_cast<EvdevMonitorPlatform*>(self)->stop();
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
+  // The host closing our standard output ends the run quietly (output_); so does a polite signal
+  // (signals_).
 }
 
 EvdevMonitorPlatform::~EvdevMonitorPlatform() {
   closeAll();
-  for (guint watch : signalWatches_) g_source_remove(watch);
   g_main_loop_unref(loop_);
 }
 

@@ -17,6 +17,7 @@
 #include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
+#include "termination_signals.h"
 
 struct libevdev;
 struct udev;
@@ -70,8 +71,8 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
 
   PlatformFacts facts_;
   GlibStdoutWriter output_;
+  TerminationSignals signals_;
   GMainLoop* loop_ = nullptr;
-  guint signalWatches_[3] = {0, 0, 0};
 
   udev* udev_ = nullptr;
   udev_monitor* udevMonitor_ = nullptr;

@@ -39,23 +39,14 @@ struct X11MonitorPlatform::XSource {
   gpointer fdTag;
 };
 
-X11MonitorPlatform::X11MonitorPlatform() : facts_(linuxFacts()), output_([this] { stop(); }) {
+X11MonitorPlatform::X11MonitorPlatform()
+    : facts_(linuxFacts()), output_([this] { stop(); }), signals_([this] { stop(); }) {
   loop_ = g_main_loop_new(nullptr, FALSE);
-  // The host closing our standard output ends the run quietly (output_); so does a polite signal.
-  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-  for (int i = 0; i < 3; ++i) {
-    signalWatches_[i] = g_unix_signal_add(
-        signals[i],
-        [](gpointer self) -> gboolean {
-          static_cast<X11MonitorPlatform*>(self)->stop();
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
+  // The host closing our standard output ends the run quietly (output_); so does a polite signal
+  // (signals_).
 }
 
 X11MonitorPlatform::~X11MonitorPlatform() {
-  for (guint watch : signalWatches_) g_source_remove(watch);
   if (display_ != nullptr) XCloseDisplay(display_);
   g_main_loop_unref(loop_);
 }
