@@ -90,7 +90,8 @@ void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int hei
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
     for (int x = 0; x < width; ++x) {
-      // Clear and opaque pixels stay as they are, two at a time where both are.
+      // Opaque pixels stay as they are, and so do clear ones that hold nothing: two at a time
+      // where both are.
       if (x + 1 < width) {
         const std::uint64_t pair = pairAt(row, x);
         if (pair == 0 || (pair & kPairAlpha) == kPairAlpha) {
@@ -100,9 +101,10 @@ void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int hei
       }
       std::uint32_t p = pixelAt(row, x);
       const std::uint32_t a = p >> 24;
-      if (a == 255) continue;
-      if (a < minAlpha || a == 0) {
-        if (p == 0) continue;
+      if (a - 1 >= 254) {
+        if (a == 255 || p == 0) continue;
+        p = 0;
+      } else if (a < minAlpha) {
         p = 0;
       } else {
         const std::uint64_t inverse = kInverseAlpha[a];
