@@ -50,5 +50,45 @@ TEST(PaintedRegionTest, FlatteningUndoesPremultiplicationAndClearsTheFaint) {
   EXPECT_EQ(p.at(2, 0), 0xff123456u);
 }
 
+// Pictures of mixed runs at odd and even offsets and widths: the region holds exactly the pixels
+// at or above the threshold, and flattening touches each pixel as the rule for one pixel says.
+TEST(PaintedRegionTest, MixedRunsAtEveryOffsetMatchThePerPixelRule) {
+  const std::uint32_t kinds[] = {0, 0xff102030, 0x80402010, 0x7f7f7f7f, 0x01010101, 0x00000001};
+  for (int width : {1, 2, 7, 8, 33}) {
+    Picture p(width, 6);
+    std::uint32_t seed = 12345u + width;
+    for (int y = 0; y < p.height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        seed = seed * 1103515245u + 12345u;
+        // Runs of a few equal pixels, so that pairs of clear and opaque ones occur at both
+        // parities.
+        if (x == 0 || (seed >> 16) % 3 == 0)
+          p.set(x, y, kinds[(seed >> 20) % 6]);
+        else
+          p.set(x, y, p.at(x - 1, y));
+      }
+    }
+    for (std::uint8_t minAlpha : {1, 128, 255}) {
+      std::vector<int> covered(width * p.height, 0);
+      for (const PixelRect& r : paintedRegion(p.bytes.data(), p.stride, width, p.height, minAlpha))
+        for (int y = r.y; y < r.y + r.height; ++y)
+          for (int x = r.x; x < r.x + r.width; ++x) ++covered[y * width + x];
+      for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < width; ++x)
+          ASSERT_EQ(covered[y * width + x], (p.at(x, y) >> 24) >= minAlpha ? 1 : 0)
+              << "width " << width << " min " << int(minAlpha) << " at " << x << "," << y;
+    }
+    Picture flat = p;
+    flattenForShapedWindow(flat.bytes.data(), flat.stride, width, flat.height, 128);
+    for (int y = 0; y < p.height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const std::uint32_t in = p.at(x, y), a = in >> 24;
+        const std::uint32_t want = a < 128 ? 0 : a == 255 ? in : in == 0x80402010 ? 0xff804020 : 0;
+        ASSERT_EQ(flat.at(x, y), want) << "width " << width << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace perch
