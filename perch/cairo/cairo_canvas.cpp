@@ -52,33 +52,51 @@ class CairoLayer final : public CanvasLayer {
 // Steps of the blend's ramp from its centre (0) to its edge (1): fine enough that neighbouring
 // steps of the steepest blend drawn here differ by a tenth of 1/255.
 constexpr int rampSteps = 1024;
+using Ramp = std::array<std::uint32_t, rampSteps + 1>;
 
 // A two-colour ramp as pixman interpolates it: straight (not premultiplied) channels moving evenly
 // from `from` to `to`, premultiplied afterwards and rounded to 8 bits.
-std::array<std::uint32_t, rampSteps + 1> makeRamp(const Color& from, const Color& to) {
+Ramp makeRamp(const Color& from, const Color& to) {
   auto unit = [](double v) { return std::clamp(v, 0.0, 1.0); };
-  std::array<std::uint32_t, rampSteps + 1> ramp;
+  const double r0 = unit(from.red), g0 = unit(from.green), b0 = unit(from.blue);
+  const double a0 = unit(from.alpha);
+  const double dr = unit(to.red) - r0, dg = unit(to.green) - g0, db = unit(to.blue) - b0;
+  const double da = unit(to.alpha) - a0;
+  auto byte = [](double v) { return static_cast<std::uint32_t>(v + 0.5); };
+  Ramp ramp;
   for (int i = 0; i <= rampSteps; ++i) {
     const double t = double(i) / rampSteps;
-    auto mix = [&](double a, double b) { return unit(a) + (unit(b) - unit(a)) * t; };
-    const double a = mix(from.alpha, to.alpha) * 255;
-    auto byte = [](double v) { return static_cast<std::uint32_t>(v + 0.5); };
-    ramp[i] = byte(a) << 24 | byte(a * mix(from.red, to.red)) << 16 |
-              byte(a * mix(from.green, to.green)) << 8 | byte(a * mix(from.blue, to.blue));
+    const double a = (a0 + da * t) * 255;
+    ramp[i] = byte(a) << 24 | byte(a * (r0 + dr * t)) << 16 | byte(a * (g0 + dg * t)) << 8 |
+              byte(a * (b0 + db * t));
   }
   return ramp;
 }
 
+// cairo's radial blend from the centre of `bounds` to the circle through its corners.
+cairo_pattern_t* radialPattern(const Rect& bounds, const Color& center, const Color& edge) {
+  const double radius = std::hypot(bounds.width, bounds.height) * 0.5;
+  cairo_pattern_t* gradient = cairo_pattern_create_radial(bounds.midX(), bounds.midY(), 0,
+                                                          bounds.midX(), bounds.midY(), radius);
+  cairo_pattern_add_color_stop_rgba(gradient, 0, center.red, center.green, center.blue,
+                                    center.alpha);
+  cairo_pattern_add_color_stop_rgba(gradient, 1, edge.red, edge.green, edge.blue, edge.alpha);
+  cairo_pattern_set_extend(gradient, CAIRO_EXTEND_PAD);
+  return gradient;
+}
+
 }  // namespace
 
-CairoCanvas::CairoCanvas(cairo_t* cr, double height, Blend blend) : cr_(cr), blend_(blend) {
+CairoCanvas::CairoCanvas(cairo_t* cr, double height, Blend blend, PathRaster* raster)
+    : cr_(cr), blend_(blend), raster_(raster) {
   cairo_save(cr_);
   // Flip once so every shape is given in the core's y-up view coordinates.
   cairo_translate(cr_, 0, height);
   cairo_scale(cr_, 1, -1);
 }
 
-CairoCanvas::CairoCanvas(cairo_t* cr, Blend blend, InUserSpace) : cr_(cr), blend_(blend) {
+CairoCanvas::CairoCanvas(cairo_t* cr, Blend blend, PathRaster* raster, InUserSpace)
+    : cr_(cr), blend_(blend), raster_(raster) {
   cairo_save(cr_);
 }
 
@@ -127,43 +145,61 @@ void CairoCanvas::fillPath(const Path& path, const Color& color) {
 }
 
 void CairoCanvas::strokePath(const Path& path, const Color& color, double lineWidth) {
+  Device device;
+  PathRaster::Coverage coverage;
+  if (deviceSpace(device) &&
+      raster().stroke(path, device.transform, lineWidth * device.scale, device.clip, coverage)) {
+    cairo_save(cr_);
+    setColor(color);
+    paintThrough(coverage);
+    cairo_restore(cr_);
+    return;
+  }
   setPath(path);
   setColor(color);
   cairo_set_line_width(cr_, lineWidth);
   cairo_stroke(cr_);
 }
 
-bool CairoCanvas::compositeThroughCoverage(const Rect& area,
-                                           const std::function<void(cairo_t*)>& shape,
-                                           const std::function<void()>& source) {
-  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  if (!devicePixels(area, x0, y0, x1, y1)) return true;
-  const int width = x1 - x0, height = y1 - y0;
-  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, width);
-  coverage_.assign(static_cast<size_t>(stride) * height, 0);
-  cairo_surface_t* mask =
-      cairo_image_surface_create_for_data(coverage_.data(), CAIRO_FORMAT_A8, width, height, stride);
-  cairo_t* cr = cairo_create(mask);
-  cairo_matrix_t matrix;
-  cairo_get_matrix(cr_, &matrix);
-  matrix.x0 -= x0;
-  matrix.y0 -= y0;
-  cairo_set_matrix(cr, &matrix);
-  cairo_set_source_rgba(cr, 0, 0, 0, 1);
-  shape(cr);
-  const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-  cairo_destroy(cr);
-  cairo_surface_flush(mask);
-  if (drawn) {
-    cairo_save(cr_);
-    cairo_identity_matrix(cr_);
-    source();
-    cairo_mask_surface(cr_, mask, x0, y0);
-    cairo_restore(cr_);
+PathRaster& CairoCanvas::raster() {
+  if (raster_ == nullptr) {
+    ownRaster_ = std::make_unique<PathRaster>();
+    raster_ = ownRaster_.get();
   }
+  return *raster_;
+}
+
+bool CairoCanvas::deviceSpace(Device& device) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cr_, &m);
+  // Widths and distances carry over to device pixels only under a scale (with flips).
+  if (m.xy != 0 || m.yx != 0 || std::abs(m.xx) != std::abs(m.yy) || m.xx == 0) return false;
+  device.transform = {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0};
+  device.scale = std::abs(m.xx);
+  // Only what the clip lets through is covered; cairo applies the clip's own shape afterwards.
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
+  cairo_user_to_device(cr_, &x0, &y0);
+  cairo_user_to_device(cr_, &x1, &y1);
+  auto pixel = [](double v, double limit) {
+    return static_cast<int>(std::clamp(v, -limit, limit));
+  };
+  constexpr double limit = 1 << 30;
+  device.clip = {
+      pixel(std::floor(std::min(x0, x1)), limit), pixel(std::floor(std::min(y0, y1)), limit),
+      pixel(std::ceil(std::max(x0, x1)), limit), pixel(std::ceil(std::max(y0, y1)), limit)};
+  return true;
+}
+
+void CairoCanvas::paintThrough(const PathRaster::Coverage& coverage) {
+  if (coverage.width <= 0 || coverage.height <= 0) return;
+  cairo_surface_t* mask = cairo_image_surface_create_for_data(
+      const_cast<unsigned char*>(coverage.data), CAIRO_FORMAT_A8, coverage.width, coverage.height,
+      coverage.stride);
+  cairo_identity_matrix(cr_);
+  cairo_mask_surface(cr_, mask, coverage.x, coverage.y);
   cairo_surface_finish(mask);
   cairo_surface_destroy(mask);
-  return drawn;
 }
 
 bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1) {
@@ -184,42 +220,52 @@ bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int&
   return x1 > x0 && y1 > y0;
 }
 
-bool CairoCanvas::fillRadialRamp(const Path& path, const Color& center, const Color& edge) {
-  cairo_matrix_t m;
-  cairo_get_matrix(cr_, &m);
-  // Distances carry over to device pixels only under a scale (with flips) along the axes.
-  if (m.xy != 0 || m.yx != 0 || std::abs(m.xx) != std::abs(m.yy) || m.xx == 0) return false;
+bool CairoCanvas::fillRadialRaster(const Path& path, const Color& center, const Color& edge) {
+  Device device;
+  PathRaster::Coverage coverage;
+  if (!deviceSpace(device) || !raster().fill(path, device.transform, device.clip, coverage))
+    return false;
   const Rect b = path.bounds();
-  const double radius = std::hypot(b.width, b.height) * 0.5 * std::abs(m.xx);
-  if (!(radius > 0)) return true;
-  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  if (!devicePixels(b, x0, y0, x1, y1)) return true;
+  cairo_save(cr_);
+  if (blend_ == Blend::pattern) {
+    // cairo's own pattern, through the same coverage: the reference for the ramp.
+    cairo_pattern_t* gradient = radialPattern(b, center, edge);
+    cairo_set_source(cr_, gradient);  // locked to the canvas's user space
+    paintThrough(coverage);
+    cairo_pattern_destroy(gradient);
+    cairo_restore(cr_);
+    return true;
+  }
+  // The blend at each covered pixel's centre, as cairo's pattern samples it.
+  const double radius = std::hypot(b.width, b.height) * 0.5 * device.scale;
   double cx = b.midX(), cy = b.midY();
   cairo_user_to_device(cr_, &cx, &cy);
-
-  // The blend at each pixel's centre, as cairo's pattern samples it, into an image that the
-  // shape is then filled with: the shape's edges come out exactly as with the pattern.
   const auto ramp = makeRamp(center, edge);
-  const int width = x1 - x0, height = y1 - y0;
+  const double steps = radius > 0 ? rampSteps / radius : 0;
+  const int width = coverage.width, height = coverage.height;
   blendPixels_.resize(static_cast<size_t>(width) * height);
-  const double steps = rampSteps / radius;
+  int index[64];
   for (int j = 0; j < height; ++j) {
-    const double dy = y0 + j + 0.5 - cy;
+    const double dy = coverage.y + j + 0.5 - cy;
     std::uint32_t* row = blendPixels_.data() + static_cast<size_t>(j) * width;
-    for (int i = 0; i < width; ++i) {
-      const double dx = x0 + i + 0.5 - cx;
-      const double step = std::sqrt(dx * dx + dy * dy) * steps + 0.5;
-      row[i] = ramp[step < rampSteps ? static_cast<int>(step) : rampSteps];
+    for (int done = 0; done < width; done += std::size(index)) {
+      // In runs: the steps first (vector square roots), then the look-ups.
+      const int n = std::min(static_cast<int>(std::size(index)), width - done);
+      const double dx0 = coverage.x + done + 0.5 - cx;
+      for (int i = 0; i < n; ++i) {
+        const double dx = dx0 + i;
+        const double step = std::sqrt(dx * dx + dy * dy) * steps + 0.5;
+        index[i] = static_cast<int>(std::min(step, double(rampSteps)));
+      }
+      for (int i = 0; i < n; ++i) row[done + i] = ramp[index[i]];
     }
   }
   cairo_surface_t* image =
       cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(blendPixels_.data()),
                                           CAIRO_FORMAT_ARGB32, width, height, width * 4);
-  cairo_save(cr_);
-  setPath(path);
   cairo_identity_matrix(cr_);
-  cairo_set_source_surface(cr_, image, x0, y0);
-  cairo_fill(cr_);
+  cairo_set_source_surface(cr_, image, coverage.x, coverage.y);
+  paintThrough(coverage);
   cairo_restore(cr_);
   cairo_surface_finish(image);
   cairo_surface_destroy(image);
@@ -227,16 +273,11 @@ bool CairoCanvas::fillRadialRamp(const Path& path, const Color& center, const Co
 }
 
 void CairoCanvas::fillRadialGradient(const Path& path, const Color& center, const Color& edge) {
-  if (blend_ == Blend::ramp && fillRadialRamp(path, center, edge)) return;
+  if (fillRadialRaster(path, center, edge)) return;
   const Rect b = path.bounds();
   const double radius = std::hypot(b.width, b.height) * 0.5;
   if (!(radius > 0)) return;
-  cairo_pattern_t* gradient =
-      cairo_pattern_create_radial(b.midX(), b.midY(), 0, b.midX(), b.midY(), radius);
-  cairo_pattern_add_color_stop_rgba(gradient, 0, center.red, center.green, center.blue,
-                                    center.alpha);
-  cairo_pattern_add_color_stop_rgba(gradient, 1, edge.red, edge.green, edge.blue, edge.alpha);
-  cairo_pattern_set_extend(gradient, CAIRO_EXTEND_PAD);
+  cairo_pattern_t* gradient = radialPattern(b, center, edge);
   setPath(path);
   cairo_set_source(cr_, gradient);
   cairo_fill(cr_);
@@ -334,7 +375,7 @@ std::unique_ptr<CanvasLayer> CairoCanvas::makeLayer(const Rect& area,
   shifted.y0 -= y0;
   cairo_set_matrix(cr, &shifted);
   {
-    CairoCanvas layer(cr, blend_, InUserSpace{});
+    CairoCanvas layer(cr, blend_, &raster(), InUserSpace{});
     paint(layer);
   }
   cairo_destroy(cr);

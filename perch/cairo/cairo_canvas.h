@@ -1,8 +1,10 @@
 // The mascot's canvas on cairo: a y-up view of `height` points drawn onto a y-down cairo context.
-// Shapes are cairo's, text is pango's in the system UI font, images are CairoImage. Radial blends
-// are looked up on a ramp made for each blend and filled through the shape as an image, which
-// costs a fraction of cairo's own radial pattern and gives the same pixels (within a step of
-// 1/255); layers are image surfaces.
+// Filled shapes and clips are cairo's, text is pango's in the system UI font, images are
+// CairoImage, layers are image surfaces. Strokes and radial blends, the shapes that move from frame
+// to frame, are covered by a PathRaster and composited by cairo through that coverage; radial
+// blends are looked up on a ramp made for each blend, which costs a fraction of cairo's own radial
+// pattern and gives the same pixels within a step of 1/255. Under a transformation other than a
+// scale, cairo draws them alone.
 #pragma once
 
 #include <cairo.h>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "canvas.h"
+#include "path_raster.h"
 
 typedef struct _PangoLayout PangoLayout;
 
@@ -23,7 +26,9 @@ class CairoCanvas final : public Canvas {
   // the ramp is checked against).
   enum class Blend { ramp, pattern };
 
-  CairoCanvas(cairo_t* cr, double height, Blend blend = Blend::ramp);
+  // `raster` (kept by the caller, so that its buffers outlast one frame's canvas) covers the
+  // strokes and blends; without one the canvas makes its own when it first needs it.
+  CairoCanvas(cairo_t* cr, double height, Blend blend = Blend::ramp, PathRaster* raster = nullptr);
   ~CairoCanvas() override;
 
   CairoCanvas(const CairoCanvas&) = delete;
@@ -45,25 +50,35 @@ class CairoCanvas final : public Canvas {
  private:
   struct InUserSpace {};
   // Draws in the context's user space as it stands, without a flip of its own.
-  CairoCanvas(cairo_t* cr, Blend blend, InUserSpace);
+  CairoCanvas(cairo_t* cr, Blend blend, PathRaster* raster, InUserSpace);
   // The device pixels that `rect` (user space) touches, cut to the clip; false when none.
   bool devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1);
-  bool fillRadialRamp(const Path& path, const Color& center, const Color& edge);
+
+  // The canvas's user space in device pixels, for the path raster.
+  struct Device {
+    PathRaster::Transform transform;
+    double scale = 1;      // device pixels per unit, the same along both axes
+    PathRaster::Box clip;  // the device pixels the clip's extents touch
+  };
+  // False when the raster cannot draw here: a transformation other than a scale with flips.
+  bool deviceSpace(Device& device);
+  PathRaster& raster();
+  // Composites the current source through the coverage, in device space.
+  void paintThrough(const PathRaster::Coverage& coverage);
+  // The blend through the path's coverage: looked up on the ramp (`ramp` mode), or cairo's radial
+  // pattern (`pattern` mode). False: not drawn.
+  bool fillRadialRaster(const Path& path, const Color& center, const Color& edge);
   void setPath(const Path& path);
   static void setPath(cairo_t* cr, const Path& path);
-  // Draws `shape` (black on `cr`, in this canvas's user space) as coverage over the device pixels
-  // of `area`, then composites the source that `source` sets (in device space) through it. False
-  // when the shape could not be drawn.
-  bool compositeThroughCoverage(const Rect& area, const std::function<void(cairo_t*)>& shape,
-                                const std::function<void()>& source);
   void setColor(const Color& color);
   // A one-line layout for the current cairo space, which must have y pointing down.
   PangoLayout* makeLayout(std::string_view text, const Font& font);
 
   cairo_t* cr_;
   Blend blend_;
+  PathRaster* raster_;
+  std::unique_ptr<PathRaster> ownRaster_;   // made on first use when none was given
   std::vector<std::uint32_t> blendPixels_;  // reused from blend to blend
-  std::vector<unsigned char> coverage_;     // reused from shape to shape
 };
 
 }  // namespace perch

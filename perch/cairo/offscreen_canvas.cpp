@@ -10,7 +10,7 @@ OffscreenCanvas::OffscreenCanvas(int width, int height, CairoCanvas::Blend blend
       height_(height),
       surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
       cr_(cairo_create(surface_)),
-      canvas_(std::make_unique<CairoCanvas>(cr_, height, blend)) {}
+      canvas_(std::make_unique<CairoCanvas>(cr_, height, blend, &raster_)) {}
 
 OffscreenCanvas::~OffscreenCanvas() {
   canvas_.reset();

@@ -33,6 +33,7 @@ class OffscreenCanvas {
   int width_, height_;
   cairo_surface_t* surface_;
   cairo_t* cr_;
+  PathRaster raster_;
   std::unique_ptr<CairoCanvas> canvas_;
 };
 

@@ -15,6 +15,7 @@
 #include "floating_mascot_view.h"
 #include "mascot_platform.h"
 #include "painted_region.h"
+#include "path_raster.h"
 #include "x11_frame_upload.h"
 #include "x11_screen_space.h"
 
@@ -106,6 +107,7 @@ class X11MascotPlatform final : public MascotPlatform {
   cairo_surface_t* surface_ = nullptr;
   cairo_surface_t* picture_ = nullptr;      // the latest picture drawn, shown again on exposure
   std::unique_ptr<X11FrameUpload> upload_;  // made at the first frame: start-up does not wait
+  std::unique_ptr<PathRaster> raster_;      // the same: kept from frame to frame
   unsigned long lastPutSerial_ = 0;         // the request that last showed the whole picture
 
   FloatingMascotView* view_ = nullptr;

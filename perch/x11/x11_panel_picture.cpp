@@ -64,8 +64,9 @@ void X11MascotPlatform::redraw() {
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   }
   cairo_translate(cr, -part.offsetX, -part.offsetY);
+  if (raster_ == nullptr) raster_ = std::make_unique<PathRaster>();
   {
-    CairoCanvas canvas(cr, part.panelHeight);
+    CairoCanvas canvas(cr, part.panelHeight, CairoCanvas::Blend::ramp, raster_.get());
     view_->draw(canvas);
   }
   cairo_destroy(cr);

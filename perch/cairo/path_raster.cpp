@@ -1,0 +1,325 @@
+#include "path_raster.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include FT_STROKER_H
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace perch {
+namespace {
+
+// How far a line of a flattened curve may stray from the curve, in device pixels: about 1/100
+// of a pixel keeps every pixel's coverage within a step of 1/255 of the true curve's.
+constexpr double flatness = 0.01;
+// Beyond this many pixels from the origin the 26.6 coordinates would lose their precision.
+constexpr double farthest = 1 << 20;
+// cairo's default: a miter longer than 10 line widths becomes a bevel.
+constexpr FT_Fixed miterLimit = 10 << 16;
+
+FT_Pos toFixed(double v) { return static_cast<FT_Pos>(std::lrint(v * 64)); }
+
+// Writes FreeType's spans into a coverage mask.
+struct MaskWriter {
+  std::uint8_t* data;
+  int x, y, stride;
+  static void spans(int y, int count, const FT_Span* spans, void* user) {
+    auto* mask = static_cast<MaskWriter*>(user);
+    std::uint8_t* row = mask->data + static_cast<std::ptrdiff_t>(y - mask->y) * mask->stride;
+    for (int i = 0; i < count; ++i) {
+      std::fill_n(row + (spans[i].x - mask->x), spans[i].len, spans[i].coverage);
+    }
+  }
+};
+
+}  // namespace
+
+struct PathRaster::FreeType {
+  FT_Library library = nullptr;
+  FT_Stroker stroker = nullptr;
+  std::vector<FT_Vector> points;
+  std::vector<char> tags;
+  std::vector<short> contours;
+
+  FreeType() {
+    if (FT_Init_FreeType(&library) != 0) library = nullptr;
+    if (library != nullptr && FT_Stroker_New(library, &stroker) != 0) stroker = nullptr;
+  }
+  ~FreeType() {
+    if (stroker != nullptr) FT_Stroker_Done(stroker);
+    if (library != nullptr) FT_Done_FreeType(library);
+  }
+  FT_Outline outline() {
+    FT_Outline o{};
+    o.n_points = static_cast<decltype(o.n_points)>(points.size());
+    o.n_contours = static_cast<decltype(o.n_contours)>(contours.size());
+    o.points = points.data();
+    o.tags = tags.data();
+    o.contours = contours.data();
+    o.flags = FT_OUTLINE_NONE;
+    return o;
+  }
+};
+
+PathRaster::PathRaster() : freeType_(std::make_unique<FreeType>()) {}
+
+PathRaster::~PathRaster() = default;
+
+bool PathRaster::flatten(const Path& path, const Transform& m, double margin, const Box& clip,
+                         bool& outside) {
+  outside = false;
+  auto device = [&m](perch::Point p) -> Point {
+    return {m.xx * p.x + m.xy * p.y + m.x0, m.yx * p.x + m.yy * p.y + m.y0};
+  };
+  // A curve lies within its control points: their bounds say whether anything can show.
+  double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
+  for (const Path::Element& e : path.elements()) {
+    const int count = e.verb == Path::Verb::curveTo ? 3 : e.verb == Path::Verb::close ? 0 : 1;
+    for (int i = 0; i < count; ++i) {
+      const Point p = device(e.points[i]);
+      x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+      y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    }
+  }
+  if (!(x0 - margin < clip.x1 && x1 + margin > clip.x0 && y0 - margin < clip.y1 &&
+        y1 + margin > clip.y0)) {
+    outside = true;  // also when nothing is finite
+    return false;
+  }
+  if (!(std::max({-x0, x1, -y0, y1}) + margin < farthest)) return false;
+
+  points_.clear();
+  contourEnds_.clear();
+  contourClosed_.clear();
+  size_t contourStart = 0;
+  Point current{0, 0}, start{0, 0};
+  auto endContour = [&](bool closed) {
+    if (points_.size() > contourStart) {
+      contourEnds_.push_back(static_cast<int>(points_.size()));
+      contourClosed_.push_back(closed);
+    }
+    contourStart = points_.size();
+  };
+  auto beginIfNeeded = [&] {
+    if (points_.size() == contourStart) points_.push_back(current);
+  };
+  for (const Path::Element& e : path.elements()) {
+    switch (e.verb) {
+      case Path::Verb::moveTo:
+        endContour(false);
+        current = start = device(e.points[0]);
+        points_.push_back(current);
+        break;
+      case Path::Verb::lineTo:
+        beginIfNeeded();
+        current = device(e.points[0]);
+        points_.push_back(current);
+        break;
+      case Path::Verb::curveTo: {
+        beginIfNeeded();
+        const Point p0 = current, p1 = device(e.points[0]), p2 = device(e.points[1]),
+                    p3 = device(e.points[2]);
+        // The second differences bound how far n equal steps stray: 3/4 of the larger over n^2.
+        auto length = [](double x, double y) { return std::sqrt(x * x + y * y); };
+        const double dd = std::max(length(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
+                                   length(p1.x - 2 * p2.x + p3.x, p1.y - 2 * p2.y + p3.y));
+        const int steps =
+            std::clamp(static_cast<int>(std::ceil(std::sqrt(0.75 * dd / flatness))), 1, 4096);
+        for (int i = 1; i < steps; ++i) {
+          const double t = double(i) / steps, u = 1 - t;
+          const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+          points_.push_back({a * p0.x + b * p1.x + c * p2.x + d * p3.x,
+                             a * p0.y + b * p1.y + c * p2.y + d * p3.y});
+        }
+        current = p3;
+        points_.push_back(current);
+        break;
+      }
+      case Path::Verb::close:
+        endContour(true);
+        current = start;
+        break;
+    }
+  }
+  endContour(false);
+  // FreeType counts points and contours in shorts.
+  return points_.size() < 30000 && !contourEnds_.empty();
+}
+
+bool PathRaster::render(double margin, const Box& clip, Coverage& coverage) {
+  coverage = {};
+  double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
+  for (const Point& p : points_) {
+    x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+    y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+  }
+  const Box box{std::max(clip.x0, static_cast<int>(std::floor(x0 - margin))),
+                std::max(clip.y0, static_cast<int>(std::floor(y0 - margin))),
+                std::min(clip.x1, static_cast<int>(std::ceil(x1 + margin))),
+                std::min(clip.y1, static_cast<int>(std::ceil(y1 + margin)))};
+  if (box.x0 >= box.x1 || box.y0 >= box.y1) return true;
+  const int width = box.x1 - box.x0, height = box.y1 - box.y0;
+  const int stride = (width + 3) & ~3;
+  mask_.assign(static_cast<size_t>(stride) * height, 0);
+  MaskWriter writer{mask_.data(), box.x0, box.y0, stride};
+
+  FT_Outline outline = freeType_->outline();
+  FT_Raster_Params params{};
+  params.source = &outline;
+  params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
+  params.gray_spans = &MaskWriter::spans;
+  params.user = &writer;
+  params.clip_box = {box.x0, box.y0, box.x1, box.y1};
+  FT_Outline_Render(freeType_->library, &outline, &params);
+  coverage = {mask_.data(), box.x0, box.y0, width, height, stride};
+  return true;
+}
+
+bool PathRaster::fill(const Path& path, const Transform& transform, const Box& clip,
+                      Coverage& coverage) {
+  coverage = {};
+  if (freeType_->library == nullptr) return false;
+  bool outside = false;
+  if (!flatten(path, transform, 1, clip, outside)) return outside;
+  FreeType& ft = *freeType_;
+  ft.points.clear();
+  ft.tags.clear();
+  ft.contours.clear();
+  int first = 0;
+  for (int end : contourEnds_) {
+    for (int i = first; i < end; ++i) {
+      ft.points.push_back({toFixed(points_[i].x), toFixed(points_[i].y)});
+      ft.tags.push_back(FT_CURVE_TAG_ON);
+    }
+    ft.contours.push_back(static_cast<short>(end - 1));
+    first = end;
+  }
+  return render(1, clip, coverage);
+}
+
+bool PathRaster::offsetSmoothContour(int first, int end, double halfWidth) {
+  // The contour's distinct points, without the return to where it began.
+  int count = end - first;
+  while (count > 1 && points_[first + count - 1].x == points_[first].x &&
+         points_[first + count - 1].y == points_[first].y)
+    --count;
+  if (count < 3) return false;
+  const Point* p = points_.data() + first;
+  auto direction = [&](int i) {
+    const Point a = p[i], b = p[(i + 1) % count];
+    const double length = std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y));
+    return std::pair<Point, double>{{(b.x - a.x) / length, (b.y - a.y) / length}, length};
+  };
+  // Each corner moves along the bisector of its two sides' normals, by as much as puts both
+  // sides `halfWidth` away: the miter join. Only gentle turns, and sides long enough that the
+  // inner band does not fold over itself, are taken.
+  offset_.resize(static_cast<size_t>(count));
+  auto [before, beforeLength] = direction(count - 1);
+  double beforeShortening = 0;
+  double firstShortening = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto [after, afterLength] = direction(i);
+    if (!(afterLength > 0)) return false;
+    const double turnCos = before.x * after.x + before.y * after.y;
+    if (!(turnCos > 0.9)) return false;  // sharper than about 25 degrees
+    const Point normal{-(before.y + after.y), before.x + after.x};
+    const double normalLength = std::sqrt(normal.x * normal.x + normal.y * normal.y);
+    const Point bisector{normal.x / normalLength, normal.y / normalLength};
+    const double miter = halfWidth / (bisector.x * -after.y + bisector.y * after.x);
+    offset_[i] = {bisector.x * miter, bisector.y * miter};
+    // How much of each side the inner band's corner takes: halfWidth tan(turn / 2).
+    const double shortening = halfWidth * std::sqrt((1 - turnCos) / (1 + turnCos));
+    if (i == 0) {
+      firstShortening = shortening;
+    } else if (!(beforeLength > beforeShortening + shortening)) {
+      return false;
+    }
+    beforeShortening = shortening;
+    before = after;
+    beforeLength = afterLength;
+  }
+  if (!(beforeLength > beforeShortening + firstShortening)) return false;
+
+  FreeType& ft = *freeType_;
+  for (int side : {1, -1}) {
+    for (int k = 0; k < count; ++k) {
+      const int i = side > 0 ? k : count - 1 - k;  // the inner border runs the other way
+      ft.points.push_back(
+          {toFixed(p[i].x + side * offset_[i].x), toFixed(p[i].y + side * offset_[i].y)});
+      ft.tags.push_back(FT_CURVE_TAG_ON);
+    }
+    ft.contours.push_back(static_cast<short>(ft.points.size() - 1));
+  }
+  return true;
+}
+
+bool PathRaster::stroke(const Path& path, const Transform& transform, double width, const Box& clip,
+                        Coverage& coverage) {
+  coverage = {};
+  FreeType& ft = *freeType_;
+  if (ft.stroker == nullptr) return false;
+  if (!(width > 0)) return true;  // a line of no width shows nothing
+  if (!std::isfinite(width)) return false;
+  // A miter reaches at most half the limit's widths past its corner.
+  bool outside = false;
+  if (!flatten(path, transform, width * 5 + 1, clip, outside)) return outside;
+  FT_Stroker_Set(ft.stroker, toFixed(width * 0.5), FT_STROKER_LINECAP_BUTT,
+                 FT_STROKER_LINEJOIN_MITER_VARIABLE, miterLimit);
+  FT_Stroker_Rewind(ft.stroker);
+  ft.points.clear();
+  ft.tags.clear();
+  ft.contours.clear();
+  int first = 0;
+  for (size_t c = 0; c < contourEnds_.size(); ++c) {
+    const int end = contourEnds_[c];
+    const bool closed = contourClosed_[c];
+    // A smooth closed curve (the common case: ovals) is offset here, exactly and at a fraction
+    // of the stroker's cost; corners and open ends go to the stroker.
+    if (closed && offsetSmoothContour(first, end, width * 0.5)) {
+      first = end;
+      continue;
+    }
+    FT_Vector previous{toFixed(points_[first].x), toFixed(points_[first].y)};
+    const FT_Vector origin = previous;
+    bool begun = false;
+    for (int i = first + 1; i < end; ++i) {
+      FT_Vector to{toFixed(points_[i].x), toFixed(points_[i].y)};
+      // The stroker needs a direction for every segment: lines of no length are left out, and
+      // so is a closed contour's final return to where it began.
+      if (to.x == previous.x && to.y == previous.y) continue;
+      if (closed && i == end - 1 && to.x == origin.x && to.y == origin.y) continue;
+      if (!begun) {
+        FT_Vector from = origin;
+        FT_Stroker_BeginSubPath(ft.stroker, &from, !closed);
+        begun = true;
+      }
+      FT_Stroker_LineTo(ft.stroker, &to);
+      previous = to;
+    }
+    if (begun) FT_Stroker_EndSubPath(ft.stroker);
+    first = end;
+  }
+  FT_UInt pointCount = 0, contourCount = 0;
+  if (FT_Stroker_GetCounts(ft.stroker, &pointCount, &contourCount) != 0) return false;
+  const size_t points = ft.points.size() + pointCount, contours = ft.contours.size() + contourCount;
+  if (points >= 30000 || contours >= 30000) return false;
+  if (points == 0) return true;
+  // The stroker's borders go after the contours offset here.
+  const size_t offsetPoints = ft.points.size(), offsetContours = ft.contours.size();
+  ft.points.resize(points);
+  ft.tags.resize(points);
+  ft.contours.resize(contours);
+  FT_Outline outline = ft.outline();
+  outline.n_points = static_cast<decltype(outline.n_points)>(offsetPoints);
+  outline.n_contours = static_cast<decltype(outline.n_contours)>(offsetContours);
+  FT_Stroker_Export(ft.stroker, &outline);
+  ft.points.resize(outline.n_points);
+  ft.tags.resize(outline.n_points);
+  ft.contours.resize(outline.n_contours);
+  return render(width * 5 + 1, clip, coverage);
+}
+
+}  // namespace perch
