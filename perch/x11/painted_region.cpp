@@ -85,6 +85,18 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int
   return rects;
 }
 
+std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, const PixelRect& area,
+                                     std::uint8_t minAlpha) {
+  if (area.width <= 0 || area.height <= 0) return {};
+  const std::uint8_t* origin = pixels + static_cast<std::ptrdiff_t>(area.y) * stride + 4 * area.x;
+  std::vector<PixelRect> rects = paintedRegion(origin, stride, area.width, area.height, minAlpha);
+  for (PixelRect& r : rects) {
+    r.x += area.x;
+    r.y += area.y;
+  }
+  return rects;
+}
+
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
                             std::uint8_t minAlpha) {
   for (int y = 0; y < height; ++y) {
