@@ -33,12 +33,14 @@ int nextPainted(const std::uint8_t* row, int x, int width, std::uint8_t minAlpha
   return x;
 }
 
+// Whether both pixels of a pair have an alpha of at least `minAlpha`.
+bool pairPainted(std::uint64_t pair, std::uint8_t minAlpha) {
+  return ((pair >> 24) & 0xff) >= minAlpha && (pair >> 56) >= minAlpha;
+}
+
 int nextUnpainted(const std::uint8_t* row, int x, int width, std::uint8_t minAlpha) {
-  while (x + 1 < width && (pairAt(row, x) & kPairAlpha) == kPairAlpha) x += 2;
-  while (x < width && (pixelAt(row, x) >> 24) >= minAlpha) {
-    ++x;
-    while (x + 1 < width && (pairAt(row, x) & kPairAlpha) == kPairAlpha) x += 2;
-  }
+  while (x + 1 < width && pairPainted(pairAt(row, x), minAlpha)) x += 2;
+  if (x < width && (pixelAt(row, x) >> 24) >= minAlpha) ++x;  // the pair's first pixel only
   return x;
 }
 
@@ -48,6 +50,19 @@ constexpr auto kInverseAlpha = [] {
   std::array<std::uint64_t, 256> inverse{};
   for (std::uint64_t a = 1; a < 256; ++a) inverse[a] = (std::uint64_t{1} << 40) / a + 1;
   return inverse;
+}();
+
+// Each channel `c` of a pixel with alpha `a`, un-premultiplied and rounded to the nearest:
+// kUnpremultiplied[a][c] = (c * 255 + a / 2) / a, at most 255. Looked up, three to a pixel.
+constexpr auto kUnpremultiplied = [] {
+  std::array<std::array<std::uint8_t, 256>, 256> table{};
+  for (std::uint64_t a = 1; a < 256; ++a) {
+    for (std::uint64_t c = 0; c < 256; ++c) {
+      table[a][c] = static_cast<std::uint8_t>(
+          std::min<std::uint64_t>(255, ((c * 255 + a / 2) * kInverseAlpha[a]) >> 40));
+    }
+  }
+  return table;
 }();
 
 }  // namespace
@@ -119,13 +134,9 @@ void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int hei
       } else if (a < minAlpha) {
         p = 0;
       } else {
-        const std::uint64_t inverse = kInverseAlpha[a];
-        auto channel = [&](int shift) {
-          const std::uint64_t n = ((p >> shift) & 0xff) * 255 + a / 2;
-          return std::min<std::uint32_t>(255, static_cast<std::uint32_t>((n * inverse) >> 40))
-                 << shift;
-        };
-        p = 0xff000000u | channel(16) | channel(8) | channel(0);
+        const auto& channel = kUnpremultiplied[a];
+        p = 0xff000000u | std::uint32_t{channel[(p >> 16) & 0xff]} << 16 |
+            std::uint32_t{channel[(p >> 8) & 0xff]} << 8 | channel[p & 0xff];
       }
       std::memcpy(row + 4 * x, &p, 4);
     }
