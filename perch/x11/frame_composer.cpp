@@ -60,17 +60,19 @@ std::optional<PixelRect> FrameComposer::compose(const FramePixels& pixels,
   const PixelRect target = part ? pixelsOf(*changed, layout, pixels.width, pixels.height) : whole;
   if (isEmpty(target)) return PixelRect{};
 
+  // A surface over the target's pixels alone, offset so that drawing on it is drawing on the whole
+  // picture: cairo's matrix is the whole picture's (the canvas's kept layers stay valid), and
+  // nothing lands outside the target, without the cost of a clip.
+  const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(target.y) * pixels.stride + 4 * target.x;
   cairo_surface_t* surface = cairo_image_surface_create_for_data(
-      pixels.data, CAIRO_FORMAT_ARGB32, pixels.width, pixels.height, pixels.stride);
+      pixels.data + at, CAIRO_FORMAT_ARGB32, target.width, target.height, pixels.stride);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     holdsLast_ = false;
     return std::nullopt;
   }
-  // A clip on whole pixels: inside it every pixel comes out as in a drawing of the whole view.
+  cairo_surface_set_device_offset(surface, -target.x, -target.y);
   cairo_t* cr = cairo_create(surface);
-  cairo_rectangle(cr, target.x, target.y, target.width, target.height);
-  cairo_clip(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
   cairo_paint(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
@@ -83,7 +85,6 @@ std::optional<PixelRect> FrameComposer::compose(const FramePixels& pixels,
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
 
-  const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(target.y) * pixels.stride + 4 * target.x;
   if (layout.shaped) {
     flattenForShapedWindow(pixels.data + at, pixels.stride, target.width, target.height,
                            kShapedMinAlpha);
