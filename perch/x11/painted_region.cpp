@@ -114,32 +114,33 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, con
 
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
                             std::uint8_t minAlpha) {
+  // One pixel by the rule: opaque ones and clear ones that hold nothing stay as they are.
+  auto flatten = [minAlpha](std::uint8_t* at) {
+    std::uint32_t p;
+    std::memcpy(&p, at, 4);
+    const std::uint32_t a = p >> 24;
+    if (a == 255 || p == 0) return;
+    if (a < minAlpha || a == 0) {
+      p = 0;
+    } else {
+      const auto& channel = kUnpremultiplied[a];
+      p = 0xff000000u | std::uint32_t{channel[(p >> 16) & 0xff]} << 16 |
+          std::uint32_t{channel[(p >> 8) & 0xff]} << 8 | channel[p & 0xff];
+    }
+    std::memcpy(at, &p, 4);
+  };
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    for (int x = 0; x < width; ++x) {
-      // Opaque pixels stay as they are, and so do clear ones that hold nothing: two at a time
-      // where both are.
-      if (x + 1 < width) {
-        const std::uint64_t pair = pairAt(row, x);
-        if (pair == 0 || (pair & kPairAlpha) == kPairAlpha) {
-          ++x;
-          continue;
-        }
-      }
-      std::uint32_t p = pixelAt(row, x);
-      const std::uint32_t a = p >> 24;
-      if (a - 1 >= 254) {
-        if (a == 255 || p == 0) continue;
-        p = 0;
-      } else if (a < minAlpha) {
-        p = 0;
-      } else {
-        const auto& channel = kUnpremultiplied[a];
-        p = 0xff000000u | std::uint32_t{channel[(p >> 16) & 0xff]} << 16 |
-            std::uint32_t{channel[(p >> 8) & 0xff]} << 8 | channel[p & 0xff];
-      }
-      std::memcpy(row + 4 * x, &p, 4);
+    // Two at a time: a pair both clear or both opaque is skipped at once, any other goes pixel
+    // by pixel.
+    int x = 0;
+    for (; x + 1 < width; x += 2) {
+      const std::uint64_t pair = pairAt(row, x);
+      if (pair == 0 || (pair & kPairAlpha) == kPairAlpha) continue;
+      flatten(row + 4 * x);
+      flatten(row + 4 * x + 4);
     }
+    if (x < width) flatten(row + 4 * x);
   }
 }
 
