@@ -16,6 +16,11 @@ FloatingMascotView::FloatingMascotView(MascotPlatform& platform,
       startTime_(platform.now()),
       self_(std::make_shared<FloatingMascotView*>(this)) {}
 
+Rect FloatingMascotView::startingEffectsArea() const {
+  const Rect button = buttonRect();
+  return startingEffectsBounds({button.midX(), button.midY()}).intersection(bounds());
+}
+
 bool FloatingMascotView::isExpandedLayout() const {
   return frame_.width > idleWindowSize + 1 || frame_.height > idleWindowSize + 1;
 }
@@ -48,8 +53,9 @@ void FloatingMascotView::startFeedback() {
   animationTimer_.reset();
   std::weak_ptr<FloatingMascotView*> weak = self_;
   MascotPlatform* platform = &platform_;
+  // A tick changes only the glows and rings: that part alone is redrawn.
   animationTimer_ = platform_.scheduleRepeating(animationTickSeconds, [weak, platform] {
-    if (!weak.expired()) platform->setNeedsDisplay();
+    if (auto view = weak.lock()) platform->setNeedsDisplayInRect((*view)->startingEffectsArea());
   });
   platform_.runAfter(startFeedbackSeconds, [weak, generation] {
     if (auto view = weak.lock()) (*view)->completeFeedback(generation);

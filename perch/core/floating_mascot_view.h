@@ -36,6 +36,9 @@ class FloatingMascotView {
   // The button square grown by the hit padding and clipped to the view.
   Rect hitArea() const;
   bool isExpandedLayout() const;
+  // The part of the view that the start feedback's glows and rings can paint: all that a tick of
+  // its animation changes.
+  Rect startingEffectsArea() const;
 
   // Paints the whole view; what is not painted stays transparent. Reads the clock once. What does
   // not move during a feedback is drawn once and kept while the size, state and avatar stay.

@@ -211,3 +211,19 @@ void MascotPainter::draw(Canvas& canvas, const MascotPicture& picture) {
 }
 
 }  // namespace perch
+
+namespace perch {
+
+Rect startingEffectsBounds(Point center) {
+  // The largest ring never quite reaches (1 + growth) button sizes, and its line is never wider
+  // than ringWidth, whatever the time.
+  double radius = 0;
+  for (const RippleRing& ring : rippleRings) {
+    radius = std::max(radius, 0.5 * (1 + ring.growth) * buttonSize + 0.5 * ringWidth);
+  }
+  // The outer glow at its fullest, 1.08 x 84 across; the inner one, 1.08 x 59.
+  radius = std::max({radius, 0.5 * (0.18 + 0.9) * 84, 0.5 * (0.16 + 0.92) * 59});
+  return square(center, 2 * radius);
+}
+
+}  // namespace perch

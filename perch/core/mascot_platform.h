@@ -40,6 +40,12 @@ class MascotPlatform {
   virtual void orderFront() = 0;  // shows it above other windows without taking the focus
   virtual void orderOut() = 0;
   virtual void setNeedsDisplay() = 0;
+  // Only `area` of the view (view coordinates) changed since the picture was last drawn: a
+  // backend may redraw just that part. By default the whole view is redrawn.
+  virtual void setNeedsDisplayInRect(const Rect& area) {
+    (void)area;
+    setNeedsDisplay();
+  }
 
   // Time, on a monotonic clock, in seconds; main-thread timers and delayed work.
   virtual double now() = 0;

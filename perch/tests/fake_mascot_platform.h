@@ -26,6 +26,7 @@ class FakeMascotPlatform : public MascotPlatform {
   bool visible = false;
   int orderFrontCount = 0;
   int redisplayCount = 0;
+  std::vector<Rect> redisplayAreas;  // one per redraw asked for a part only
   std::vector<Rect> appliedFrames;
   std::vector<Cursor> cursors;
   std::vector<std::string> openedURLs;
@@ -42,6 +43,10 @@ class FakeMascotPlatform : public MascotPlatform {
   void orderFront() override;
   void orderOut() override { visible = false; }
   void setNeedsDisplay() override { ++redisplayCount; }
+  void setNeedsDisplayInRect(const Rect& area) override {
+    ++redisplayCount;
+    redisplayAreas.push_back(area);
+  }
   double now() override { return clock_; }
   std::unique_ptr<RepeatingTimer> scheduleRepeating(double interval,
                                                     std::function<void()> tick) override;

@@ -165,6 +165,28 @@ TEST_F(MascotTest, FeedbackExpandsTicksAndCompletesOnceAfterThreeSeconds) {
   EXPECT_TRUE(platform.takeLines().empty());
 }
 
+// A tick changes only the glows and rings: it asks for that square alone (centred on the button
+// at (188, 72), as wide as the widest ring, 2.9 x 44 plus its 2.5-point line, cut to the view).
+// Anything else that changes the picture asks for all of it.
+TEST_F(MascotTest, TicksRedrawOnlyTheEffectsAreaEverythingElseTheWholeView) {
+  send(R"({"command":"show","x":100,"y":50})");
+  send(R"({"command":"startFeedback"})");
+  EXPECT_TRUE(platform.redisplayAreas.empty()) << "the start redraws everything";
+  platform.advance(0.5);
+  ASSERT_GE(platform.redisplayAreas.size(), 29u);
+  const Rect area = platform.redisplayAreas.front();
+  EXPECT_NEAR(area.x, 188 - 65.05, 1e-9);
+  EXPECT_NEAR(area.y, 72 - 65.05, 1e-9);
+  EXPECT_NEAR(area.width, 220 - (188 - 65.05), 1e-9);
+  EXPECT_NEAR(area.height, 2 * 65.05, 1e-9);
+  for (const Rect& r : platform.redisplayAreas) EXPECT_EQ(r, area);
+  const size_t ticks = platform.redisplayAreas.size();
+  const int redisplays = platform.redisplayCount;
+  send(R"({"command":"stopFeedback"})");
+  EXPECT_GT(platform.redisplayCount, redisplays);
+  EXPECT_EQ(platform.redisplayAreas.size(), ticks);
+}
+
 TEST_F(MascotTest, RestartMovesTheCompletionAndOnlyTheLatestCounts) {
   send(R"({"command":"startFeedback"})");
   platform.advance(2);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -417,6 +418,46 @@ TEST(MascotRenderTest, KeptForegroundAndRampedGlowsDrawWhatDirectDrawingDraws) {
     painter.draw(kept.canvas(), picture);
     EXPECT_LE(largestDifference(kept, *drawnDirectly(picture)), 1) << (image ? "avatar" : "none");
   }
+}
+
+// What the glows and rings paint at any moment stays inside startingEffectsBounds, and reaches
+// close to each of its sides at some moment: a frame that redraws only that square misses nothing
+// and redraws little more than it must. The moments run through the feedback and take in each
+// ring's last instant before it starts over (at its largest) and the glows at their fullest.
+TEST(MascotRenderTest, StartingEffectsStayWithinTheirBoundsAndFillThem) {
+  std::vector<double> moments = {0, 0.4, 1.85 - 1e-6, 0.55 + 2.1 - 1e-6, 1.05 + 1.55 - 1e-6, 2.8};
+  for (double t = 0; t < 3; t += 1.0 / 30) moments.push_back(t);
+  const Point center{150.25, 149.5};  // off the pixel grid in x
+  const Rect bounds = startingEffectsBounds(center);
+  // In the picture's pixels (rows down from the top of the 300-point view).
+  const int x0 = int(std::floor(bounds.minX())), x1 = int(std::ceil(bounds.maxX()));
+  const int y0 = int(std::floor(300 - bounds.maxY())), y1 = int(std::ceil(300 - bounds.minY()));
+  int reach[4] = {1000, 1000, 1000, 1000};  // painted pixels' closest approach to each side
+  OffscreenCanvas picture(300, 300);
+  for (double t : moments) {
+    SCOPED_TRACE(testing::Message() << "t = " << t);
+    picture.clear();
+    drawStartingEffects(picture.canvas(), center, t);
+    cairo_surface_flush(picture.surface());
+    const unsigned char* data = cairo_image_surface_get_data(picture.surface());
+    const int stride = cairo_image_surface_get_stride(picture.surface());
+    int outside = 0;
+    for (int y = 0; y < 300; ++y) {
+      for (int x = 0; x < 300; ++x) {
+        std::uint32_t p;
+        std::memcpy(&p, data + y * stride + 4 * x, 4);
+        if (p == 0) continue;
+        if (x < x0 || x >= x1 || y < y0 || y >= y1) {
+          ++outside;
+          continue;
+        }
+        reach[0] = std::min(reach[0], x - x0), reach[1] = std::min(reach[1], x1 - 1 - x);
+        reach[2] = std::min(reach[2], y - y0), reach[3] = std::min(reach[3], y1 - 1 - y);
+      }
+    }
+    EXPECT_EQ(outside, 0) << "pixels painted outside the bounds";
+  }
+  for (int side : reach) EXPECT_LE(side, 2);
 }
 
 }  // namespace

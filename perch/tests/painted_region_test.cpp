@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -48,6 +49,29 @@ TEST(PaintedRegionTest, FlatteningUndoesPremultiplicationAndClearsTheFaint) {
   EXPECT_EQ(p.at(0, 0), 0xff804020u);
   EXPECT_EQ(p.at(1, 0), 0u);
   EXPECT_EQ(p.at(2, 0), 0xff123456u);
+}
+
+// Every alpha at or above the threshold with every channel value: each channel comes back as the
+// nearest whole number to c * 255 / a (at most 255), the rest are cleared.
+TEST(PaintedRegionTest, FlatteningRoundsEveryChannelOfEveryAlphaToTheNearest) {
+  Picture p(256, 256);
+  for (std::uint32_t a = 0; a < 256; ++a) {
+    for (std::uint32_t c = 0; c < 256; ++c) p.set(c, a, a << 24 | c << 16 | (255 - c) << 8 | c / 2);
+  }
+  Picture flat = p;
+  flattenForShapedWindow(flat.bytes.data(), flat.stride, flat.width, flat.height, 100);
+  for (std::uint32_t a = 0; a < 256; ++a) {
+    for (std::uint32_t c = 0; c < 256; ++c) {
+      auto un = [a](std::uint32_t v) {
+        return std::min<std::uint32_t>(255, (v * 255 + a / 2) / a);
+      };
+      const std::uint32_t want = a < 100 ? 0
+                                 : a == 255
+                                     ? p.at(c, a)
+                                     : 0xff000000u | un(c) << 16 | un(255 - c) << 8 | un(c / 2);
+      ASSERT_EQ(flat.at(c, a), want) << "alpha " << a << ", channel " << c;
+    }
+  }
 }
 
 // Pictures of mixed runs at odd and even offsets and widths: the region holds exactly the pixels

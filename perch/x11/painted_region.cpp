@@ -33,12 +33,14 @@ int nextPainted(const std::uint8_t* row, int x, int width, std::uint8_t minAlpha
   return x;
 }
 
+// Whether both pixels of a pair have an alpha of at least `minAlpha`.
+bool pairPainted(std::uint64_t pair, std::uint8_t minAlpha) {
+  return ((pair >> 24) & 0xff) >= minAlpha && (pair >> 56) >= minAlpha;
+}
+
 int nextUnpainted(const std::uint8_t* row, int x, int width, std::uint8_t minAlpha) {
-  while (x + 1 < width && (pairAt(row, x) & kPairAlpha) == kPairAlpha) x += 2;
-  while (x < width && (pixelAt(row, x) >> 24) >= minAlpha) {
-    ++x;
-    while (x + 1 < width && (pairAt(row, x) & kPairAlpha) == kPairAlpha) x += 2;
-  }
+  while (x + 1 < width && pairPainted(pairAt(row, x), minAlpha)) x += 2;
+  if (x < width && (pixelAt(row, x) >> 24) >= minAlpha) ++x;  // the pair's first pixel only
   return x;
 }
 
@@ -48,6 +50,19 @@ constexpr auto kInverseAlpha = [] {
   std::array<std::uint64_t, 256> inverse{};
   for (std::uint64_t a = 1; a < 256; ++a) inverse[a] = (std::uint64_t{1} << 40) / a + 1;
   return inverse;
+}();
+
+// Each channel `c` of a pixel with alpha `a`, un-premultiplied and rounded to the nearest:
+// kUnpremultiplied[a][c] = (c * 255 + a / 2) / a, at most 255. Looked up, three to a pixel.
+constexpr auto kUnpremultiplied = [] {
+  std::array<std::array<std::uint8_t, 256>, 256> table{};
+  for (std::uint64_t a = 1; a < 256; ++a) {
+    for (std::uint64_t c = 0; c < 256; ++c) {
+      table[a][c] = static_cast<std::uint8_t>(
+          std::min<std::uint64_t>(255, ((c * 255 + a / 2) * kInverseAlpha[a]) >> 40));
+    }
+  }
+  return table;
 }();
 
 }  // namespace
@@ -85,38 +100,47 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int
   return rects;
 }
 
+std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, const PixelRect& area,
+                                     std::uint8_t minAlpha) {
+  if (area.width <= 0 || area.height <= 0) return {};
+  const std::uint8_t* origin = pixels + static_cast<std::ptrdiff_t>(area.y) * stride + 4 * area.x;
+  std::vector<PixelRect> rects = paintedRegion(origin, stride, area.width, area.height, minAlpha);
+  for (PixelRect& r : rects) {
+    r.x += area.x;
+    r.y += area.y;
+  }
+  return rects;
+}
+
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
                             std::uint8_t minAlpha) {
+  // One pixel by the rule: opaque ones and clear ones that hold nothing stay as they are.
+  auto flatten = [minAlpha](std::uint8_t* at) {
+    std::uint32_t p;
+    std::memcpy(&p, at, 4);
+    const std::uint32_t a = p >> 24;
+    if (a == 255 || p == 0) return;
+    if (a < minAlpha || a == 0) {
+      p = 0;
+    } else {
+      const auto& channel = kUnpremultiplied[a];
+      p = 0xff000000u | std::uint32_t{channel[(p >> 16) & 0xff]} << 16 |
+          std::uint32_t{channel[(p >> 8) & 0xff]} << 8 | channel[p & 0xff];
+    }
+    std::memcpy(at, &p, 4);
+  };
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    for (int x = 0; x < width; ++x) {
-      // Opaque pixels stay as they are, and so do clear ones that hold nothing: two at a time
-      // where both are.
-      if (x + 1 < width) {
-        const std::uint64_t pair = pairAt(row, x);
-        if (pair == 0 || (pair & kPairAlpha) == kPairAlpha) {
-          ++x;
-          continue;
-        }
-      }
-      std::uint32_t p = pixelAt(row, x);
-      const std::uint32_t a = p >> 24;
-      if (a - 1 >= 254) {
-        if (a == 255 || p == 0) continue;
-        p = 0;
-      } else if (a < minAlpha) {
-        p = 0;
-      } else {
-        const std::uint64_t inverse = kInverseAlpha[a];
-        auto channel = [&](int shift) {
-          const std::uint64_t n = ((p >> shift) & 0xff) * 255 + a / 2;
-          return std::min<std::uint32_t>(255, static_cast<std::uint32_t>((n * inverse) >> 40))
-                 << shift;
-        };
-        p = 0xff000000u | channel(16) | channel(8) | channel(0);
-      }
-      std::memcpy(row + 4 * x, &p, 4);
+    // Two at a time: a pair both clear or both opaque is skipped at once, any other goes pixel
+    // by pixel.
+    int x = 0;
+    for (; x + 1 < width; x += 2) {
+      const std::uint64_t pair = pairAt(row, x);
+      if (pair == 0 || (pair & kPairAlpha) == kPairAlpha) continue;
+      flatten(row + 4 * x);
+      flatten(row + 4 * x + 4);
     }
+    if (x < width) flatten(row + 4 * x);
   }
 }
 

@@ -17,6 +17,11 @@ struct PixelRect {
 std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int width, int height,
                                      std::uint8_t minAlpha);
 
+// The same for the part `area` of the picture (which must lie within it), as rectangles in the
+// whole picture's coordinates.
+std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, const PixelRect& area,
+                                     std::uint8_t minAlpha);
+
 // Makes every pixel at or above `minAlpha` opaque, undoing the premultiplication, and clears the
 // rest: what a window without a compositor can show, since it has no alpha to blend with.
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,

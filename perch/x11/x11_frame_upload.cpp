@@ -48,10 +48,19 @@ X11FrameUpload::~X11FrameUpload() {
   if (gc_ != nullptr) XFreeGC(display_, gc_);
 }
 
+void X11FrameUpload::waitForServer() {
+  if (pendingPut_ == 0) return;
+  // Any event or reply raised after the upload's request means the server has handled it: the
+  // completion event that the upload asked for, or anything else. Read what has come; only when
+  // none of it says so, ask and wait.
+  if (LastKnownRequestProcessed(display_) < pendingPut_) XEventsQueued(display_, QueuedAfterFlush);
+  if (LastKnownRequestProcessed(display_) < pendingPut_) XSync(display_, False);
+  pendingPut_ = 0;
+}
+
 void X11FrameUpload::release() {
   if (image_ == nullptr) return;
-  if (uploadPending_) XSync(display_, False);
-  uploadPending_ = false;
+  waitForServer();
   if (shm_) {
     auto* info = static_cast<XShmSegmentInfo*>(shmInfo_);
     XShmDetach(display_, info);
@@ -144,20 +153,24 @@ std::uint8_t* X11FrameUpload::frame(int width, int height) {
     }
   }
   // The server reads a shared frame after the request; it must be done before the next one.
-  if (shm_ && uploadPending_) XSync(display_, False);
-  uploadPending_ = false;
+  waitForServer();
   return reinterpret_cast<std::uint8_t*>(image_->data);
 }
 
 int X11FrameUpload::stride() const { return image_ != nullptr ? image_->bytes_per_line : 0; }
+int X11FrameUpload::width() const { return image_ != nullptr ? image_->width : 0; }
+int X11FrameUpload::height() const { return image_ != nullptr ? image_->height : 0; }
 
-void X11FrameUpload::put() {
-  if (image_ == nullptr) return;
+void X11FrameUpload::put(int x, int y, int width, int height) {
+  if (image_ == nullptr || width <= 0 || height <= 0) return;
+  const unsigned w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
   if (shm_) {
-    XShmPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, image_->width, image_->height, False);
-    uploadPending_ = true;
+    // With a completion event: the main loop reads it as it comes, so the next frame seldom has
+    // to wait for the server.
+    pendingPut_ = NextRequest(display_);
+    XShmPutImage(display_, window_, gc_, image_, x, y, x, y, w, h, True);
   } else {
-    XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, image_->width, image_->height);
+    XPutImage(display_, window_, gc_, image_, x, y, x, y, w, h);
   }
 }
 

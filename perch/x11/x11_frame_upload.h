@@ -24,15 +24,22 @@ class X11FrameUpload {
   bool usable() const { return usable_; }
   bool sharedMemory() const { return shm_; }
 
-  // Rows for a picture of that size, `stride()` bytes apart, to draw the next frame into. The
-  // previous upload has been read by the server by then. Null when no memory could be had.
+  // Rows for a picture of that size, `stride()` bytes apart, to draw the next frame into: the
+  // same rows as the last frame's while the size stays, holding that frame. The server has read
+  // every upload by then. Null when no memory could be had.
   std::uint8_t* frame(int width, int height);
   int stride() const;
-  // Sends the whole frame to the window's top-left corner.
-  void put();
+  int width() const;
+  int height() const;
+  // Sends that part of the frame to the same place in the window. A shared frame is read by the
+  // server after this returns; the server says when it is done, and frame() waits only if it is
+  // not yet.
+  void put(int x, int y, int width, int height);
 
  private:
   void release();
+  // Returns once the server has read the shared frame.
+  void waitForServer();
   bool attachShared(int width, int height);
 
   Display* display_;
@@ -43,7 +50,7 @@ class X11FrameUpload {
   bool usable_ = false;
   bool shmAvailable_ = false;
   bool shm_ = false;
-  bool uploadPending_ = false;
+  unsigned long pendingPut_ = 0;  // the request of the last shared upload, until it is read
   XImage* image_ = nullptr;
   void* shmInfo_ = nullptr;  // XShmSegmentInfo, kept out of this header
 };

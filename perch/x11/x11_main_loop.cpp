@@ -15,14 +15,15 @@ namespace perch {
 namespace {
 
 // A repeating timer on GLib's main loop, due on a fixed grid of microsecond ready times rather
-// than in whole milliseconds from the last firing, so that 1/60 s stays 60 ticks a second.
+// than in whole milliseconds from the last firing, so that 1/60 s stays 60 ticks a second. What a
+// tick asks to redraw is drawn in the same dispatch.
 struct GLibTimer final : RepeatingTimer {
   struct Source {
     GSource base;
     GLibTimer* owner;
   };
-  GLibTimer(std::function<void()> t, double intervalSeconds)
-      : tick(std::move(t)), interval(intervalSeconds) {
+  GLibTimer(X11MascotPlatform& p, std::function<void()> t, double intervalSeconds)
+      : platform(p), tick(std::move(t)), interval(intervalSeconds) {
     static GSourceFuncs funcs = {nullptr, nullptr, &GLibTimer::dispatch, nullptr, nullptr, nullptr};
     source = g_source_new(&funcs, sizeof(Source));
     reinterpret_cast<Source*>(source)->owner = this;
@@ -40,9 +41,12 @@ struct GLibTimer final : RepeatingTimer {
     GLibTimer* self = reinterpret_cast<Source*>(s)->owner;
     self->due = nextTickDue(self->due, seconds(g_get_monotonic_time()), self->interval);
     self->arm();
-    self->tick();  // last: the tick may end the timer
+    X11MascotPlatform& platform = self->platform;
+    self->tick();  // the tick may end the timer: `self` is not used after it
+    platform.redrawNow();
     return G_SOURCE_CONTINUE;
   }
+  X11MascotPlatform& platform;
   std::function<void()> tick;
   double interval;
   double due = 0;
@@ -70,6 +74,10 @@ void X11MascotPlatform::startMainLoop() {
   xsource->owner = this;
   xsource->fdTag = g_source_add_unix_fd(xSource_, ConnectionNumber(display_),
                                         static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  // Dispatching a source that is not allowed to recurse takes its descriptor out of the poll and
+  // puts it back, which wakes the loop once more each time: not for this one, which never runs
+  // the loop from its handlers.
+  g_source_set_can_recurse(xSource_, TRUE);
   g_source_attach(xSource_, nullptr);
   // The host closing our standard output ends the run: nobody would hear us any more.
   outputWatch_ = g_unix_fd_add(
@@ -91,7 +99,7 @@ double X11MascotPlatform::now() { return static_cast<double>(g_get_monotonic_tim
 
 std::unique_ptr<RepeatingTimer> X11MascotPlatform::scheduleRepeating(double interval,
                                                                      std::function<void()> tick) {
-  return std::make_unique<GLibTimer>(std::move(tick), interval);
+  return std::make_unique<GLibTimer>(*this, std::move(tick), interval);
 }
 
 void X11MascotPlatform::runAfter(double delay, std::function<void()> work) {
@@ -130,10 +138,13 @@ gboolean X11MascotPlatform::checkX(GSource* source) {
 
 gboolean X11MascotPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
   X11MascotPlatform* self = reinterpret_cast<XSource*>(source)->owner;
+  // XPending reads the connection every time it is called: only once the queue is empty.
   while (XPending(self->display_) > 0) {
-    XEvent event;
-    XNextEvent(self->display_, &event);
-    self->handleEvent(event);
+    while (XQLength(self->display_) > 0) {
+      XEvent event;
+      XNextEvent(self->display_, &event);
+      self->handleEvent(event);
+    }
   }
   return G_SOURCE_CONTINUE;
 }

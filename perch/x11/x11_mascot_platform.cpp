@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 #include "cairo_image.h"
 
@@ -82,13 +83,21 @@ void X11MascotPlatform::handleEvent(XEvent& event) {
     return;
   }
   switch (event.type) {
-    case Expose:
+    case Expose: {
       // Exposures come from our own reshaping too: they show the picture already drawn rather
-      // than drawing (and reshaping) again, and not at all when the whole picture was sent after
-      // the server raised them (the reshape of each frame goes out just before its picture).
-      if (event.xexpose.count == 0 && event.xexpose.serial < lastPutSerial_) break;
-      if (event.xexpose.count == 0) showPicture();
+      // than drawing (and reshaping) again, and not at all when pixels sent after the server
+      // raised them cover them (the reshape of each frame goes out just before its picture, and
+      // during a feedback only the part that changed is reshaped and sent).
+      const XExposeEvent& e = event.xexpose;
+      const PixelRect& sent = lastPutArea_;
+      const bool coveredSince =
+          e.serial < lastWholePutSerial_ ||
+          (e.serial < lastPutSerial_ && e.x >= sent.x && e.y >= sent.y &&
+           e.x + e.width <= sent.x + sent.width && e.y + e.height <= sent.y + sent.height);
+      if (!coveredSince) exposedUnshown_ = true;
+      if (e.count == 0 && std::exchange(exposedUnshown_, false)) showPicture();
       break;
+    }
     case ButtonPress:
     case ButtonRelease:
     case MotionNotify:

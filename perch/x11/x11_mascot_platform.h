@@ -13,9 +13,9 @@
 #include <string>
 
 #include "floating_mascot_view.h"
+#include "frame_composer.h"
 #include "mascot_platform.h"
 #include "painted_region.h"
-#include "path_raster.h"
 #include "x11_frame_upload.h"
 #include "x11_screen_space.h"
 
@@ -48,6 +48,7 @@ class X11MascotPlatform final : public MascotPlatform {
   void orderFront() override;
   void orderOut() override;
   void setNeedsDisplay() override;
+  void setNeedsDisplayInRect(const Rect& area) override;
   double now() override;
   std::unique_ptr<RepeatingTimer> scheduleRepeating(double interval,
                                                     std::function<void()> tick) override;
@@ -66,6 +67,9 @@ class X11MascotPlatform final : public MascotPlatform {
   static void onConnectionLost(Display* display, void* self);
 
   bool terminated() const { return terminated_; }
+  // Draws at once what a redraw is waiting for, if anything: a timer's tick gets its frame in its
+  // own dispatch rather than one loop iteration later.
+  void redrawNow();
 
  private:
   void createWindow();
@@ -78,9 +82,11 @@ class X11MascotPlatform final : public MascotPlatform {
   void endPress();
   void keepOnTop();
   void restack();
+  void scheduleRedraw();
   void redraw();
   void applyGeometry();
-  void showPicture();
+  // Sends `area` of the picture to the window, or all of it.
+  void showPicture(std::optional<PixelRect> area = std::nullopt);
   void watchCompositor();
   void readCompositor();
   void applyShapes(const std::vector<PixelRect>& painted, bool composited, const ShownPart& part);
@@ -105,10 +111,17 @@ class X11MascotPlatform final : public MascotPlatform {
   std::vector<PixelRect> boundingLast_;
   std::vector<PixelRect> inputLast_;
   cairo_surface_t* surface_ = nullptr;
-  cairo_surface_t* picture_ = nullptr;      // the latest picture drawn, shown again on exposure
+  // The latest picture, shown again on exposure: in the upload's frame, or (for a window whose
+  // pixels are not the picture's words) in this image, which cairo converts.
+  cairo_surface_t* picture_ = nullptr;
   std::unique_ptr<X11FrameUpload> upload_;  // made at the first frame: start-up does not wait
-  std::unique_ptr<PathRaster> raster_;      // the same: kept from frame to frame
-  unsigned long lastPutSerial_ = 0;         // the request that last showed the whole picture
+  FrameComposer composer_;
+  bool redrawWhole_ = false;              // a redraw of everything is due
+  std::optional<Rect> redrawArea_;        // a redraw of this part of the view alone is due
+  unsigned long lastPutSerial_ = 0;       // the request that last sent pixels to the window
+  PixelRect lastPutArea_;                 // and the pixels it sent
+  unsigned long lastWholePutSerial_ = 0;  // the request that last sent the whole picture
+  bool exposedUnshown_ = false;           // part of the current run of exposures was not sent since
 
   FloatingMascotView* view_ = nullptr;
   GMainLoop* loop_ = nullptr;

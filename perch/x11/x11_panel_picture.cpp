@@ -7,21 +7,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "cairo_canvas.h"
 #include "x11_mascot_platform.h"
 
 namespace perch {
-namespace {
-
-// Without a compositor a pixel is either shown or not: the window keeps the pixels at least half
-// covered. With one, every pixel that is painted at all takes clicks.
-constexpr std::uint8_t kShapedMinAlpha = 128;
-constexpr std::uint8_t kInputMinAlpha = 1;
-
-}  // namespace
 
 void X11MascotPlatform::setNeedsDisplay() {
+  redrawWhole_ = true;
+  scheduleRedraw();
+}
+
+void X11MascotPlatform::setNeedsDisplayInRect(const Rect& area) {
+  if (area.isEmpty()) return;
+  redrawArea_ = redrawArea_ ? redrawArea_->united(area) : area;
+  scheduleRedraw();
+}
+
+void X11MascotPlatform::scheduleRedraw() {
   if (redrawIdle_ != 0) return;
   redrawIdle_ = g_idle_add_full(
       G_PRIORITY_HIGH_IDLE,
@@ -34,8 +38,18 @@ void X11MascotPlatform::setNeedsDisplay() {
       this, nullptr);
 }
 
+void X11MascotPlatform::redrawNow() {
+  if (redrawIdle_ == 0) return;
+  g_source_remove(redrawIdle_);
+  redrawIdle_ = 0;
+  redraw();
+}
+
 void X11MascotPlatform::redraw() {
+  const bool whole = std::exchange(redrawWhole_, false);
+  const std::optional<Rect> area = std::exchange(redrawArea_, std::nullopt);
   if (!mapped_ || view_ == nullptr) {
+    composer_.forget();  // whatever changed meanwhile was not drawn
     applyGeometry();
     XFlush(display_);
     return;
@@ -48,73 +62,73 @@ void X11MascotPlatform::redraw() {
   }
   // Drawn offscreen first (straight into the frame the server reads, where there is one): its
   // alpha decides the window's shape before it is shown.
-  std::uint8_t* frame = upload_->frame(w, h);
-  cairo_surface_t* picture =
-      frame != nullptr
-          ? cairo_image_surface_create_for_data(frame, CAIRO_FORMAT_ARGB32, w, h, upload_->stride())
-          : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(picture);  // out of memory: the window keeps its last picture
-    return;
+  FramePixels pixels;
+  if (std::uint8_t* frame = upload_->frame(w, h)) {
+    if (picture_ != nullptr) cairo_surface_destroy(picture_);
+    picture_ = nullptr;
+    pixels = {frame, upload_->stride(), w, h};
+  } else {
+    if (picture_ != nullptr && (cairo_image_surface_get_width(picture_) != w ||
+                                cairo_image_surface_get_height(picture_) != h)) {
+      cairo_surface_destroy(picture_);
+      picture_ = nullptr;
+    }
+    if (picture_ == nullptr) {
+      picture_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+      composer_.forget();
+      if (cairo_surface_status(picture_) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(picture_);  // out of memory: the window keeps its last picture
+        picture_ = nullptr;
+        return;
+      }
+    }
+    cairo_surface_flush(picture_);
+    pixels = {cairo_image_surface_get_data(picture_), cairo_image_surface_get_stride(picture_), w,
+              h};
   }
-  cairo_t* cr = cairo_create(picture);
-  if (frame != nullptr) {
-    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-  }
-  cairo_translate(cr, -part.offsetX, -part.offsetY);
-  if (raster_ == nullptr) raster_ = std::make_unique<PathRaster>();
-  {
-    CairoCanvas canvas(cr, part.panelHeight, CairoCanvas::Blend::ramp, raster_.get());
-    view_->draw(canvas);
-  }
-  cairo_destroy(cr);
-  cairo_surface_flush(picture);
-  unsigned char* pixels = cairo_image_surface_get_data(picture);
-  const int stride = cairo_image_surface_get_stride(picture);
   const bool composited = composited_ && depth_ == 32;
-  if (!composited) flattenForShapedWindow(pixels, stride, w, h, kShapedMinAlpha);
-  cairo_surface_mark_dirty(picture);
+  const FrameLayout layout{part.offsetX, part.offsetY, part.panelHeight, !composited};
+  // During a feedback a tick changes only the glows and rings: only they are drawn again.
+  const std::optional<PixelRect> changed = composer_.compose(
+      pixels, layout, whole ? std::nullopt : area, [this](Canvas& canvas) { view_->draw(canvas); });
+  if (!changed) return;  // not drawn: the window keeps its last picture
+  if (picture_ != nullptr) cairo_surface_mark_dirty(picture_);
   // The shape for the new size goes out before the resize: whoever sees the new size already
   // finds the new shape (a shape may reach past the window's edges until then).
-  applyShapes(paintedRegion(pixels, stride, w, h, composited ? kInputMinAlpha : kShapedMinAlpha),
-              composited, part);
+  applyShapes(composer_.painted(), composited, part);
   applyGeometry();
-
-  if (picture_ != nullptr) cairo_surface_destroy(picture_);
-  picture_ = nullptr;
-  if (frame != nullptr) {
-    cairo_surface_destroy(picture);  // the frame itself stays with the upload
-  } else {
-    picture_ = picture;
-  }
-  showPicture();
+  if (changed->width > 0 && changed->height > 0) showPicture(*changed);
 }
 
-void X11MascotPlatform::showPicture() {
+void X11MascotPlatform::showPicture(std::optional<PixelRect> area) {
   if (!mapped_) return;
+  const unsigned long serial = NextRequest(display_);
+  PixelRect sent;
   if (picture_ == nullptr) {
     if (upload_ == nullptr || upload_->stride() == 0) return;
-    lastPutSerial_ = NextRequest(display_);
-    upload_->put();
-    XFlush(display_);
-    return;
+    sent = area.value_or(PixelRect{0, 0, upload_->width(), upload_->height()});
+    upload_->put(sent.x, sent.y, sent.width, sent.height);
+  } else {
+    // Only a window whose pixels are not the picture's own words comes here: cairo converts them.
+    if (surface_ == nullptr) {
+      surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
+                                           static_cast<int>(shown_.window.width),
+                                           static_cast<int>(shown_.window.height));
+    }
+    sent = area.value_or(PixelRect{0, 0, cairo_image_surface_get_width(picture_),
+                                   cairo_image_surface_get_height(picture_)});
+    cairo_t* cr = cairo_create(surface_);
+    cairo_set_source_surface(cr, picture_, 0, 0);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_rectangle(cr, sent.x, sent.y, sent.width, sent.height);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface_);
   }
-  // Only a window whose pixels are not the picture's own words comes here: cairo converts them.
-  if (surface_ == nullptr) {
-    surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
-                                         static_cast<int>(shown_.window.width),
-                                         static_cast<int>(shown_.window.height));
-  }
-  lastPutSerial_ = NextRequest(display_);
-  cairo_t* cr = cairo_create(surface_);
-  cairo_set_source_surface(cr, picture_, 0, 0);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(surface_);
-  XFlush(display_);
+  lastPutSerial_ = serial;
+  lastPutArea_ = sent;
+  if (!area) lastWholePutSerial_ = serial;
+  // Sent when the main loop next flushes, before it waits.
 }
 
 void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool composited,

@@ -117,6 +117,7 @@ void X11MascotPlatform::orderFront() {
   // Drawn and shaped before it is mapped, so it never shows unshaped; the exposure that follows
   // the map shows the picture.
   mapped_ = true;
+  redrawWhole_ = true;
   redraw();
   restack();  // before it shows: never over a menu or a locker, not even for a moment
   XMapWindow(display_, window_);

@@ -1,0 +1,114 @@
+#include "frame_composer.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "cairo_canvas.h"
+
+namespace perch {
+namespace {
+
+// Without a compositor a pixel is either shown or not: the window keeps the pixels at least half
+// covered. With one, every pixel that is painted at all takes clicks.
+constexpr std::uint8_t kShapedMinAlpha = 128;
+constexpr std::uint8_t kInputMinAlpha = 1;
+
+bool isEmpty(const PixelRect& r) { return r.width <= 0 || r.height <= 0; }
+
+// The painted pixels of the picture but `hole`: the bands above and below it, and the parts of
+// its rows left and right of it.
+std::vector<PixelRect> paintedAround(const FramePixels& p, const PixelRect& hole,
+                                     std::uint8_t minAlpha) {
+  const PixelRect bands[] = {
+      {0, 0, p.width, hole.y},
+      {0, hole.y + hole.height, p.width, p.height - hole.y - hole.height},
+      {0, hole.y, hole.x, hole.height},
+      {hole.x + hole.width, hole.y, p.width - hole.x - hole.width, hole.height},
+  };
+  std::vector<PixelRect> rects;
+  for (const PixelRect& band : bands) {
+    const auto found = paintedRegion(p.data, p.stride, band, minAlpha);
+    rects.insert(rects.end(), found.begin(), found.end());
+  }
+  return rects;
+}
+
+}  // namespace
+
+PixelRect FrameComposer::pixelsOf(const Rect& area, const FrameLayout& layout, int width,
+                                  int height) {
+  // Rows run down from the panel's top; clamped as doubles, since the panel may be far larger
+  // than any int.
+  auto clamp = [](double v, int limit) {
+    return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+  };
+  const int x0 = clamp(std::floor(area.minX() - layout.offsetX), width);
+  const int x1 = clamp(std::ceil(area.maxX() - layout.offsetX), width);
+  const int y0 = clamp(std::floor(layout.panelHeight - area.maxY() - layout.offsetY), height);
+  const int y1 = clamp(std::ceil(layout.panelHeight - area.minY() - layout.offsetY), height);
+  if (area.isEmpty() || x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, x1 - x0, y1 - y0};
+}
+
+std::optional<PixelRect> FrameComposer::compose(const FramePixels& pixels,
+                                                const FrameLayout& layout,
+                                                std::optional<Rect> changed, const Draw& draw) {
+  const PixelRect whole{0, 0, pixels.width, pixels.height};
+  const bool part = changed && holdsLast_ && pixels == last_ && layout == lastLayout_;
+  const PixelRect target = part ? pixelsOf(*changed, layout, pixels.width, pixels.height) : whole;
+  if (isEmpty(target)) return PixelRect{};
+
+  // A surface over the target's pixels alone, offset so that drawing on it is drawing on the whole
+  // picture: cairo's matrix is the whole picture's (the canvas's kept layers stay valid), and
+  // nothing lands outside the target, without the cost of a clip.
+  const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(target.y) * pixels.stride + 4 * target.x;
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+      pixels.data + at, CAIRO_FORMAT_ARGB32, target.width, target.height, pixels.stride);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    holdsLast_ = false;
+    return std::nullopt;
+  }
+  cairo_surface_set_device_offset(surface, -target.x, -target.y);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+  cairo_paint(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  cairo_translate(cr, -layout.offsetX, -layout.offsetY);
+  if (raster_ == nullptr) raster_ = std::make_unique<PathRaster>();
+  {
+    CairoCanvas canvas(cr, layout.panelHeight, CairoCanvas::Blend::ramp, raster_.get());
+    draw(canvas);
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+
+  if (layout.shaped) {
+    flattenForShapedWindow(pixels.data + at, pixels.stride, target.width, target.height,
+                           kShapedMinAlpha);
+  }
+  const std::uint8_t minAlpha = layout.shaped ? kShapedMinAlpha : kInputMinAlpha;
+  if (part) {
+    // What lies around the redrawn part has not changed since it was last scanned.
+    if (kept_ != target) {
+      paintedAround_ = paintedAround(pixels, target, minAlpha);
+      kept_ = target;
+    }
+    painted_ = paintedAround_;
+    const auto inside = paintedRegion(pixels.data, pixels.stride, target, minAlpha);
+    painted_.insert(painted_.end(), inside.begin(), inside.end());
+  } else {
+    painted_ = paintedRegion(pixels.data, pixels.stride, pixels.width, pixels.height, minAlpha);
+    kept_ = {};
+    paintedAround_.clear();
+  }
+  last_ = pixels;
+  lastLayout_ = layout;
+  holdsLast_ = true;
+  return target;
+}
+
+}  // namespace perch
