@@ -45,6 +45,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# perch opens gdk-pixbuf only to read an avatar (dlopen), so dpkg-shlibdeps cannot see it: the
+# version is the one its symbols file gives for the functions perch uses. CPack adds the
+# dependencies found in the binaries to this list.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgdk-pixbuf-2.0-0 (>= 2.31.1)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS xdg-utils)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "floating mascot and modifier-key monitor for a host program")
 # The synopsis above comes first; CPack indents these lines and marks the empty ones.

@@ -48,10 +48,12 @@ sed 's/^/  lintian: /' "$work/lintian.txt"
 if grep -q '^E:' "$work/lintian.txt"; then fail "lintian reports errors on $deb"; fi
 pass "lintian: no errors on $(basename "$deb") ($(grep -c '^[WI]:' "$work/lintian.txt" || true) warnings and notes)"
 
-# 4. Its dependencies were worked out from the binaries: the libraries both programs link.
+# 4. Its dependencies were worked out from the binaries: the libraries both programs link, and
+# gdk-pixbuf, which perch opens only to read an avatar.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "  Depends: $depends"
-for library in libc6 libstdc++6 libx11-6 libxi6 libglib2.0-0 libcairo2 libpango-1.0-0; do
+for library in libc6 libstdc++6 libx11-6 libxi6 libglib2.0-0 libcairo2 libpango-1.0-0 \
+    libgdk-pixbuf-2.0-0; do
   [[ "$depends" == *"$library "* || "$depends" == *"$library," || "$depends" == *"$library" ]] ||
     fail "the package does not depend on $library"
 done

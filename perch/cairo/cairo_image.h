@@ -1,5 +1,6 @@
 // Images for the cairo canvas: a file read with gdk-pixbuf (PNG, JPEG, GIF, BMP, TIFF, and SVG
-// where its loader is installed) and kept as a premultiplied ARGB32 cairo surface.
+// where its loader is installed) and kept as a premultiplied ARGB32 cairo surface. gdk-pixbuf is
+// opened at the first image read, not linked: a program that reads none never maps it.
 #pragma once
 
 #include <memory>
@@ -28,10 +29,11 @@ class CairoImage final : public CanvasImage {
   Size size_;
 };
 
-// The image in the file, turned upright by its orientation tag; null when the file is missing or
-// no installed loader reads it. One point per pixel. Rasters whose shorter side exceeds
-// `maxShortSide` pixels are reduced to it once here (128 covers the 44-point button at twice the
-// pixel density), so that scaling it into the button on every frame stays cheap.
+// The image in the file, turned upright by its orientation tag; null when the file is missing, no
+// installed loader reads it, or gdk-pixbuf itself is missing. One point per pixel. Rasters whose
+// shorter side exceeds `maxShortSide` pixels are reduced to it once here (128 covers the 44-point
+// button at twice the pixel density), so that scaling it into the button on every frame stays
+// cheap.
 std::unique_ptr<CairoImage> loadCairoImage(const std::string& path, int maxShortSide = 128);
 
 }  // namespace perch

@@ -7,8 +7,13 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <string>
 
 #include "child_process.h"
 #include "x_window_probe.h"
@@ -171,6 +176,77 @@ TEST(PerchPictureTest, CastsNoShadowUnderCompositorsThatDrawThem) {
     compositor.waitExit();
   }
   std::filesystem::remove(config);
+}
+
+// An 8 x 8 picture of one colour as a 24-bit BMP: headers, then rows of blue, green, red.
+std::string solidBmp(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  constexpr int side = 8, pixelBytes = side * side * 3, headerBytes = 14 + 40;
+  std::string bmp;
+  auto put = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) bmp.push_back(static_cast<char>(value >> (8 * i) & 0xff));
+  };
+  bmp += "BM";
+  put(headerBytes + pixelBytes, 4), put(0, 4), put(headerBytes, 4);
+  put(40, 4), put(side, 4), put(side, 4), put(1, 2), put(24, 2), put(0, 4), put(pixelBytes, 4);
+  put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+  for (int i = 0; i < side * side; ++i) put(blue, 1), put(green, 1), put(red, 1);
+  return bmp;
+}
+
+bool mapsGdkPixbuf(pid_t pid) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  const std::string text(std::istreambuf_iterator<char>(maps), {});
+  return text.find("libgdk_pixbuf") != std::string::npos;
+}
+
+// gdk-pixbuf is opened only to read an avatar: a run without one never maps it, and one with an
+// avatar (through its loaders, built in or not) shows it in the button as before; a file that is
+// not an image leaves the monogram.
+TEST(PerchPictureTest, AvatarIsReadOnDemand) {
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("perch-avatar-" + std::to_string(getpid())))
+          .string();
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/red.bmp", std::ios::binary) << solidBmp(230, 20, 30);
+  std::ofstream(dir + "/green.svg")
+      << "<svg xmlns='http://www.w3.org/2000/svg' width='48' height='48'>"
+         "<rect width='48' height='48' fill='#20c040'/></svg>";
+  std::ofstream(dir + "/notes.png") << "not a picture\n";
+  auto red = [](const Pixel& p) { return p.red > 200 && p.green < 50 && p.blue < 60; };
+  auto green = [](const Pixel& p) { return p.red < 60 && p.green > 170 && p.blue < 90; };
+  // Each case shows a colour that the one before does not, at a point inside the button's disc:
+  // the avatar's, or the white behind the monogram.
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool mapped;
+    std::function<bool(const Pixel&)> button;
+  } cases[] = {
+      {"no avatar", {}, false, equals(kWhite)},
+      {"a BMP avatar", {"--avatar", dir + "/red.bmp"}, true, red},
+      {"an SVG avatar", {"--avatar", dir + "/green.svg"}, true, green},
+      {"not an image", {"--avatar", dir + "/notes.png"}, true, equals(kWhite)},
+  };
+  e2e::XvfbServer server("1280x800x24");
+  ASSERT_TRUE(server.running());
+  e2e::XWindowProbe probe(server.display());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{PERCH_BINARY};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ChildProcess perch(argv, {"DISPLAY=" + server.display()});
+    ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
+    perch.write(R"({"command":"show","x":100,"y":50})"
+                "\n");
+    ASSERT_TRUE(probe.waitFor("perch", at(260, 94, 56, 56)));
+    const Pixel shown = probe.waitForPixel(kButtonX - 14, kButtonY, c.button);
+    EXPECT_TRUE(c.button(shown)) << shown.red << "," << shown.green << "," << shown.blue;
+    EXPECT_EQ(mapsGdkPixbuf(perch.pid()), c.mapped);
+    perch.closeStdin();
+    EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit()));
+    EXPECT_EQ(perch.errorOutput(), "");
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // perch: the floating mascot. Reads one JSON command per line on standard input and writes one
 // JSON event per line on standard output.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,6 +14,10 @@
 
 int main(int argc, char** argv) {
   perch::silenceStandardError();
+  // One malloc arena for the whole process. The reader thread and the short threads pango starts
+  // for fontconfig would each get an arena of their own, holding fontconfig's configuration and
+  // little else past start-up; none of them allocates often enough to contend for the lock.
+  mallopt(M_ARENA_MAX, 1);
   // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv, argv + argc);
