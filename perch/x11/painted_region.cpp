@@ -53,17 +53,22 @@ constexpr auto kInverseAlpha = [] {
 }();
 
 // Each channel `c` of a pixel with alpha `a`, un-premultiplied and rounded to the nearest:
-// kUnpremultiplied[a][c] = (c * 255 + a / 2) / a, at most 255. Looked up, three to a pixel.
-constexpr auto kUnpremultiplied = [] {
-  std::array<std::array<std::uint8_t, 256>, 256> table{};
-  for (std::uint64_t a = 1; a < 256; ++a) {
-    for (std::uint64_t c = 0; c < 256; ++c) {
-      table[a][c] = static_cast<std::uint8_t>(
-          std::min<std::uint64_t>(255, ((c * 255 + a / 2) * kInverseAlpha[a]) >> 40));
+// table[a][c] = (c * 255 + a / 2) / a, at most 255. Looked up, three to a pixel. Filled at the
+// first use: clang will not take its 65,536 steps as a constant expression.
+using Unpremultiplied = std::array<std::array<std::uint8_t, 256>, 256>;
+const Unpremultiplied& unpremultiplied() {
+  static const Unpremultiplied table = [] {
+    Unpremultiplied t{};
+    for (std::uint64_t a = 1; a < 256; ++a) {
+      for (std::uint64_t c = 0; c < 256; ++c) {
+        t[a][c] = static_cast<std::uint8_t>(
+            std::min<std::uint64_t>(255, ((c * 255 + a / 2) * kInverseAlpha[a]) >> 40));
+      }
     }
-  }
+    return t;
+  }();
   return table;
-}();
+}
 
 }  // namespace
 
@@ -115,7 +120,8 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, con
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
                             std::uint8_t minAlpha) {
   // One pixel by the rule: opaque ones and clear ones that hold nothing stay as they are.
-  auto flatten = [minAlpha](std::uint8_t* at) {
+  const Unpremultiplied& table = unpremultiplied();
+  auto flatten = [minAlpha, &table](std::uint8_t* at) {
     std::uint32_t p;
     std::memcpy(&p, at, 4);
     const std::uint32_t a = p >> 24;
@@ -123,7 +129,7 @@ void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int hei
     if (a < minAlpha || a == 0) {
       p = 0;
     } else {
-      const auto& channel = kUnpremultiplied[a];
+      const auto& channel = table[a];
       p = 0xff000000u | std::uint32_t{channel[(p >> 16) & 0xff]} << 16 |
           std::uint32_t{channel[(p >> 8) & 0xff]} << 8 | channel[p & 0xff];
     }
