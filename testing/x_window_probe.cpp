@@ -111,6 +111,13 @@ bool XWindowProbe::compositorRunning() {
   return XGetSelectionOwner(display_, XInternAtom(display_, name.c_str(), False)) != 0;
 }
 
+bool XWindowProbe::waitForCompositor(int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs && !compositorRunning(); waited += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return compositorRunning();
+}
+
 void XWindowProbe::setRootColor(unsigned long rgb) {
   Window root = DefaultRootWindow(display_);
   XSetWindowBackground(display_, root, rgb);

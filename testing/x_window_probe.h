@@ -59,6 +59,8 @@ class XWindowProbe {
   std::vector<WindowGeometry> boundingShape(unsigned long window);
   // Whether a compositing manager owns the screen's _NET_WM_CM_Sn selection.
   bool compositorRunning();
+  // Waits up to `timeoutMs` for a compositing manager to own it; whether one does.
+  bool waitForCompositor(int timeoutMs = 5000);
   // Sets the root window's background colour (0xRRGGBB) and repaints it.
   void setRootColor(unsigned long rgb);
 

@@ -127,8 +127,7 @@ int main(int argc, char** argv) {
   {
     e2e::ChildProcess compositor({"/usr/bin/xcompmgr"}, env);
     e2e::XWindowProbe probe(server.display());
-    for (int i = 0; i < 500 && !probe.compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
-    if (probe.compositorRunning()) {
+    if (probe.waitForCompositor()) {
       const Feedback composited = measureFeedback(env);
       printFeedback("under xcompmgr", composited);
       peakKb = std::max(peakKb, composited.peakKb);

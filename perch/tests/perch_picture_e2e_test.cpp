@@ -76,8 +76,7 @@ TEST(PerchPictureTest, ShapedWithoutACompositorTranslucentWithOne) {
 
   // A compositor starts: the window follows live, whole and translucent.
   ChildProcess compositor({"/usr/bin/xcompmgr"}, {"DISPLAY=" + server.display()});
-  for (int i = 0; i < 500 && !probe.compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(probe.compositorRunning());
+  ASSERT_TRUE(probe.waitForCompositor());
   const WindowGeometry whole{0, 0, 220, 144, true, false};
   std::vector<WindowGeometry> shape;
   for (int i = 0; i < 500 && shape != std::vector<WindowGeometry>{whole}; ++i) {
@@ -143,8 +142,7 @@ TEST(PerchPictureTest, CastsNoShadowUnderCompositorsThatDrawThem) {
                     reinterpret_cast<unsigned char*>(&wallpaper), 1);
     XSync(d, False);
     ChildProcess compositor(c.command, {"DISPLAY=" + server.display()});
-    for (int i = 0; i < 500 && !probe.compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(probe.compositorRunning());
+    ASSERT_TRUE(probe.waitForCompositor());
     ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
     ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
     perch.write(R"({"command":"show","x":100,"y":50})"

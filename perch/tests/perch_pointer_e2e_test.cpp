@@ -223,8 +223,7 @@ TEST_F(PerchPointerTest, TheHitAreasEdgeRowsAndColumnsClickAndTheirNeighboursDoN
       {288, 93, false}, {288, 150, false}, {259, 122, false}, {316, 122, false},
   };
   ChildProcess compositor({"/usr/bin/xcompmgr"}, {"DISPLAY=" + server->display()});
-  for (int i = 0; i < 500 && !probe->compositorRunning(); ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(probe->compositorRunning());
+  ASSERT_TRUE(probe->waitForCompositor());
   const auto window = probe->findWindow("perch");
   ASSERT_TRUE(window);
   const std::vector<WindowGeometry> whole{{0, 0, 56, 56, true, false}};
