@@ -103,11 +103,26 @@ bool holdsOpen(pid_t pid, const std::string& path) {
   return false;
 }
 
-bool isStopped(pid_t pid) {
+namespace {
+
+// The process's state letter from /proc/PID/stat ('R', 'S', 'T', …), or 0.
+char processState(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string all((std::istreambuf_iterator<char>(stat)), {});
   const auto end = all.rfind(')');
-  return end != std::string::npos && end + 2 < all.size() && all[end + 2] == 'T';
+  return end != std::string::npos && end + 2 < all.size() ? all[end + 2] : 0;
+}
+
+}  // namespace
+
+bool isStopped(pid_t pid) { return processState(pid) == 'T'; }
+
+bool waitsInPoll(pid_t pid) {
+  if (processState(pid) != 'S') return false;
+  std::ifstream file("/proc/" + std::to_string(pid) + "/wchan");
+  std::string wchan;
+  std::getline(file, wchan);
+  return wchan.empty() || wchan == "0" || wchan.find("poll") != std::string::npos;
 }
 
 }  // namespace e2e

@@ -57,5 +57,8 @@ std::string udevProperty(const std::string& devnode, const std::string& name);
 bool holdsOpen(pid_t pid, const std::string& path);
 // Whether process `pid` is stopped (by SIGSTOP).
 bool isStopped(pid_t pid);
+// Whether process `pid` is asleep waiting in poll() (or, where the kernel does not say where a
+// process waits, asleep at all): a single-threaded main loop is then done with what it had.
+bool waitsInPoll(pid_t pid);
 
 }  // namespace e2e

@@ -226,8 +226,14 @@ class VigilOnKernel : public ::testing::Test {
         ASSERT_EQ(step.keyboard, keyboards.size());
         keyboards.push_back(
             makeKeyboard("vigil test keyboard plugged in", UinputKeyboard::fullKeyboard()));
+        // Open is not enough: a key pressed before vigil has read the keyboard's state counts as
+        // held at plug-in, and is not reported. vigil is done once it waits in poll() again.
         ASSERT_TRUE(e2e::eventually(
-            [&] { return e2e::holdsOpen(vigil->pid(), keyboards.back()->devnode()); }, 10s))
+            [&] {
+              return e2e::holdsOpen(vigil->pid(), keyboards.back()->devnode()) &&
+                     e2e::waitsInPoll(vigil->pid());
+            },
+            10s))
             << "vigil did not open the keyboard plugged in after it started";
         break;
       case Do::Grab:
