@@ -9,7 +9,7 @@ packages=(
   # libraries
   nlohmann-json3-dev libglib2.0-dev
   libx11-dev libxi-dev libxtst-dev libxrandr-dev libxfixes-dev libxext-dev libxcursor-dev
-  libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev libfreetype-dev
+  libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev libfreetype-dev libpixman-1-dev
   libgtest-dev
   # vigil's kernel backend: keyboards found through libudev, read through libevdev
   libudev-dev libevdev-dev udev

@@ -153,6 +153,19 @@ void CairoCanvas::strokePath(const Path& path, const Color& color, double lineWi
   PathRaster::Coverage coverage;
   if (deviceSpace(device) &&
       raster().stroke(path, device.transform, lineWidth * device.scale, device.clip, coverage)) {
+    if (blend_ == Blend::ramp) {
+      // pixman's colours are premultiplied, 16 bits a channel, as cairo makes them.
+      auto channel = [&](double v) {
+        return static_cast<std::uint16_t>(std::lround(std::clamp(v, 0.0, 1.0) * 65535));
+      };
+      const double alpha = std::clamp(color.alpha, 0.0, 1.0);
+      const pixman_color_t premultiplied{channel(color.red * alpha), channel(color.green * alpha),
+                                         channel(color.blue * alpha), channel(alpha)};
+      pixman_image_t* solid = pixman_image_create_solid_fill(&premultiplied);
+      const bool done = solid != nullptr && compositeThrough(solid, 0, 0, coverage);
+      if (solid != nullptr) pixman_image_unref(solid);
+      if (done) return;
+    }
     cairo_save(cr_);
     setColor(color);
     paintThrough(coverage);
@@ -204,6 +217,62 @@ void CairoCanvas::paintThrough(const PathRaster::Coverage& coverage) {
   cairo_mask_surface(cr_, mask, coverage.x, coverage.y);
   cairo_surface_finish(mask);
   cairo_surface_destroy(mask);
+}
+
+bool CairoCanvas::compositeThrough(pixman_image_t* source, int x, int y,
+                                   const PathRaster::Coverage& coverage) {
+  if (coverage.width <= 0 || coverage.height <= 0) return true;
+  cairo_surface_t* target = cairo_get_group_target(cr_);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+      cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32 ||
+      cairo_get_operator(cr_) != CAIRO_OPERATOR_OVER)
+    return false;
+  // Device pixels land on the target's own pixels moved by its offset (whole pixels here).
+  double offsetX = 0, offsetY = 0, scaleX = 1, scaleY = 1;
+  cairo_surface_get_device_offset(target, &offsetX, &offsetY);
+  cairo_surface_get_device_scale(target, &scaleX, &scaleY);
+  if (scaleX != 1 || scaleY != 1 || offsetX != std::round(offsetX) ||
+      offsetY != std::round(offsetY) || std::abs(offsetX) > 1 << 30 || std::abs(offsetY) > 1 << 30)
+    return false;
+  const int dx = static_cast<int>(offsetX), dy = static_cast<int>(offsetY);
+  // The coverage already stops at the clip's extents: that is all of the clip when the clip is
+  // one rectangle on whole device pixels (or none).
+  cairo_rectangle_list_t* clips = cairo_copy_clip_rectangle_list(cr_);
+  bool whole = clips->status == CAIRO_STATUS_SUCCESS && clips->num_rectangles <= 1;
+  if (whole && clips->num_rectangles == 1) {
+    const cairo_rectangle_t& r = clips->rectangles[0];
+    double x0 = r.x, y0 = r.y, x1 = r.x + r.width, y1 = r.y + r.height;
+    cairo_user_to_device(cr_, &x0, &y0);
+    cairo_user_to_device(cr_, &x1, &y1);
+    auto onPixel = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+    whole = onPixel(x0) && onPixel(y0) && onPixel(x1) && onPixel(y1);
+  }
+  cairo_rectangle_list_destroy(clips);
+  if (!whole) return false;
+  const int width = cairo_image_surface_get_width(target);
+  const int height = cairo_image_surface_get_height(target);
+  // In the target's pixels, and cut to them in case the clip reached past them.
+  const int x0 = std::max(coverage.x + dx, 0), y0 = std::max(coverage.y + dy, 0);
+  const int x1 = std::min(coverage.x + dx + coverage.width, width);
+  const int y1 = std::min(coverage.y + dy + coverage.height, height);
+  if (x0 >= x1 || y0 >= y1) return true;
+  cairo_surface_flush(target);
+  pixman_image_t* destination = pixman_image_create_bits_no_clear(
+      PIXMAN_a8r8g8b8, width, height,
+      reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(target)),
+      cairo_image_surface_get_stride(target));
+  pixman_image_t* mask = pixman_image_create_bits_no_clear(
+      PIXMAN_a8, coverage.width, coverage.height,
+      reinterpret_cast<uint32_t*>(const_cast<std::uint8_t*>(coverage.data)), coverage.stride);
+  const bool made = destination != nullptr && mask != nullptr;
+  if (made) {
+    pixman_image_composite32(PIXMAN_OP_OVER, source, mask, destination, x0 - dx - x, y0 - dy - y,
+                             x0 - dx - coverage.x, y0 - dy - coverage.y, x0, y0, x1 - x0, y1 - y0);
+    cairo_surface_mark_dirty_rectangle(target, x0 - dx, y0 - dy, x1 - x0, y1 - y0);  // device space
+  }
+  if (mask != nullptr) pixman_image_unref(mask);
+  if (destination != nullptr) pixman_image_unref(destination);
+  return made;
 }
 
 bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1) {
@@ -271,6 +340,14 @@ bool CairoCanvas::fillRadialRaster(const Path& path, const Color& center, const 
       }
       for (int i = 0; i < n; ++i) row[done + i] = ramp[index[i]];
     }
+  }
+  pixman_image_t* blend = pixman_image_create_bits_no_clear(PIXMAN_a8r8g8b8, width, height,
+                                                            blendPixels_.data(), width * 4);
+  const bool done = blend != nullptr && compositeThrough(blend, coverage.x, coverage.y, coverage);
+  if (blend != nullptr) pixman_image_unref(blend);
+  if (done) {
+    cairo_restore(cr_);
+    return true;
   }
   cairo_surface_t* image =
       cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(blendPixels_.data()),

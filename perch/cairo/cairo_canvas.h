@@ -1,13 +1,15 @@
 // The mascot's canvas on cairo: a y-up view of `height` points drawn onto a y-down cairo context.
 // Filled shapes and clips are cairo's, text is pango's in the system UI font, images are
 // CairoImage, layers are image surfaces. Strokes and radial blends, the shapes that move from frame
-// to frame, are covered by a PathRaster and composited by cairo through that coverage; radial
-// blends are looked up on a ramp made for each blend, which costs a fraction of cairo's own radial
-// pattern and gives the same pixels within a step of 1/255. Under a transformation other than a
-// scale, cairo draws them alone.
+// to frame, are covered by a PathRaster and composited through that coverage: by pixman straight
+// onto an image target's pixels, by cairo on any other target or under a clip that is not one
+// rectangle of whole pixels. Radial blends are looked up on a ramp made for each blend, which costs
+// a fraction of cairo's own radial pattern and gives the same pixels within a step of 1/255. Under
+// a transformation other than a scale, cairo draws them alone.
 #pragma once
 
 #include <cairo.h>
+#include <pixman.h>
 
 #include <cstdint>
 #include <string_view>
@@ -65,6 +67,11 @@ class CairoCanvas final : public Canvas {
   PathRaster& raster();
   // Composites the current source through the coverage, in device space.
   void paintThrough(const PathRaster::Coverage& coverage);
+  // Composites `source` (its pixel (0, 0) on device pixel (`x`, `y`)) through the coverage
+  // straight onto the target's pixels with pixman, as cairo would but without its general path;
+  // false, drawing nothing, unless the target is an ARGB32 image in device space and the clip is
+  // one rectangle of whole pixels.
+  bool compositeThrough(pixman_image_t* source, int x, int y, const PathRaster::Coverage& coverage);
   // The blend through the path's coverage: looked up on the ramp (`ramp` mode), or cairo's radial
   // pattern (`pattern` mode). False: not drawn.
   bool fillRadialRaster(const Path& path, const Color& center, const Color& edge);

@@ -20,6 +20,30 @@ constexpr double farthest = 1 << 20;
 // cairo's default: a miter longer than 10 line widths becomes a bevel.
 constexpr FT_Fixed miterLimit = 10 << 16;
 
+// Circles at least this many pixels across their inner edge are covered from distances: the edge
+// bends from a straight line across one pixel by less than 1/100 of a pixel's area there.
+constexpr double smallestDistanceRadius = 8;
+// How far a pixel's square reaches from its centre: half its diagonal, rounded up.
+constexpr double halfDiagonal = 0.70711;
+// How far an oval's points may be from where they would lie on an oval of equal sides, relative to
+// its size, for it to count as a circle.
+constexpr double circleTolerance = 1e-9;
+
+// How much of a pixel lies on the near side of a straight edge that passes `s` pixels from its
+// centre (positive: the centre is covered), the edge's normal having components `a` >= `b` >= 0
+// along the axes. Along the normal the pixel's area spreads as a trapezoid (boxes `a` and `b`
+// wide, convolved), whose running total is four ramps squared. Without branches, so that runs of
+// pixels go four at a time.
+inline float edgeCoverage(float s, float a, float b) {
+  const float half = 0.5f * (a + b), inner = 0.5f * (a - b);
+  auto ramp = [](float x) {
+    const float r = std::max(x, 0.0f);
+    return r * r;
+  };
+  const float total = ramp(s + half) - ramp(s + inner) - ramp(s - inner) + ramp(s - half);
+  return total * (0.5f / (a * b));
+}
+
 FT_Pos toFixed(double v) { return static_cast<FT_Pos>(std::lrint(v * 64)); }
 
 // Writes FreeType's spans into a coverage mask.
@@ -178,9 +202,134 @@ bool PathRaster::render(double margin, const Box& clip, Coverage& coverage) {
   return true;
 }
 
+bool PathRaster::deviceCircle(const Path& path, const Transform& m, Point& centre, double& radius) {
+  if (m.xy != 0 || m.yx != 0 || std::abs(m.xx) != std::abs(m.yy)) return false;
+  const auto& e = path.elements();
+  if (e.size() != 6 || e[0].verb != Path::Verb::moveTo || e[5].verb != Path::Verb::close)
+    return false;
+  for (int i = 1; i <= 4; ++i) {
+    if (e[i].verb != Path::Verb::curveTo) return false;
+  }
+  // An oval starts at its right end and goes round through its top, left and bottom.
+  const double cx = e[1].points[2].x, cy = e[0].points[0].y;
+  const double r = e[0].points[0].x - cx;
+  if (!(r > 0) || !std::isfinite(cx) || !std::isfinite(cy) || !std::isfinite(r)) return false;
+  const Path expected = Path::oval({cx - r, cy - r, 2 * r, 2 * r});
+  const double tolerance = r * circleTolerance;
+  for (size_t i = 0; i < e.size(); ++i) {
+    const int count = e[i].verb == Path::Verb::curveTo ? 3 : e[i].verb == Path::Verb::close ? 0 : 1;
+    for (int k = 0; k < count; ++k) {
+      const perch::Point p = e[i].points[k], q = expected.elements()[i].points[k];
+      if (!(std::abs(p.x - q.x) <= tolerance && std::abs(p.y - q.y) <= tolerance)) return false;
+    }
+  }
+  centre = {m.xx * cx + m.x0, m.yy * cy + m.y0};
+  radius = r * std::abs(m.xx);
+  return std::max({std::abs(centre.x), std::abs(centre.y), radius}) < farthest;
+}
+
+void PathRaster::coverRing(Point c, double inner, double outer, const Box& clip,
+                           Coverage& coverage) {
+  coverage = {};
+  const double reach = outer + 1;
+  const Box box{std::max(clip.x0, static_cast<int>(std::floor(c.x - reach))),
+                std::max(clip.y0, static_cast<int>(std::floor(c.y - reach))),
+                std::min(clip.x1, static_cast<int>(std::ceil(c.x + reach))),
+                std::min(clip.y1, static_cast<int>(std::ceil(c.y + reach)))};
+  if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+  const int width = box.x1 - box.x0, height = box.y1 - box.y0;
+  const int stride = (width + 3) & ~3;
+  mask_.assign(static_cast<size_t>(stride) * height, 0);
+  // Pixel columns (offsets into the row) whose centres lie within `radius` of the centre, on the
+  // row `dy` from it: [first, last), empty when none do.
+  auto within = [&](double radius, double dy, int& first, int& last) {
+    const double squared = radius * radius - dy * dy;
+    first = last = 0;
+    if (!(radius > 0) || !(squared > 0)) return;
+    const double half = std::sqrt(squared);
+    // Whole pixels from the box's left edge; both ends are within a pixel of the box.
+    const double left = c.x - half - 0.5 - box.x0, right = c.x + half - 0.5 - box.x0;
+    const int up = static_cast<int>(left) + (left > static_cast<int>(left) ? 1 : 0);
+    const int down = static_cast<int>(right) - (right < static_cast<int>(right) ? 1 : 0);
+    first = std::clamp(up, 0, width);
+    last = std::clamp(down + 1, first, width);
+  };
+  // Edge pixels are gathered over the whole shape first, as runs along the rows, then covered
+  // all in one go.
+  edgeRuns_.clear();
+  size_t count = 0;
+  auto edge = [&](int from, int to, float dy, size_t row) {
+    if (from >= to) return;
+    edgeRuns_.push_back({static_cast<std::uint32_t>(row + from), to - from,
+                         static_cast<float>(box.x0 + from + 0.5 - c.x), dy});
+    count += static_cast<size_t>(to - from);
+  };
+  for (int j = 0; j < height; ++j) {
+    const size_t row = static_cast<size_t>(j) * stride;
+    const double dy = box.y0 + j + 0.5 - c.y;
+    // Pixels reached by the outer edge; of those, the ones wholly inside it, and the ones wholly
+    // inside the inner edge (the hole).
+    int first, last, solidFirst, solidLast, holeFirst, holeLast;
+    within(outer + halfDiagonal, dy, first, last);
+    if (first >= last) continue;
+    within(inner - halfDiagonal, dy, holeFirst, holeLast);
+    within(outer - halfDiagonal, dy, solidFirst, solidLast);
+    const float dyf = static_cast<float>(dy);
+    if (holeFirst < holeLast) {
+      edge(first, holeFirst, dyf, row);
+      edge(holeLast, last, dyf, row);
+    } else if (inner <= 0 && solidFirst < solidLast) {
+      edge(first, solidFirst, dyf, row);
+      std::fill(mask_.begin() + row + solidFirst, mask_.begin() + row + solidLast, 255);
+      edge(solidLast, last, dyf, row);
+    } else {
+      edge(first, last, dyf, row);
+    }
+  }
+  const float outerRadius = static_cast<float>(outer), innerRadius = static_cast<float>(inner);
+  edgeX_.resize(count);
+  edgeY_.resize(count);
+  edgeAt_.resize(count);
+  edgeValue_.resize(count);
+  // Plain pointers: the bytes written could otherwise alias the vectors themselves.
+  float* xs = edgeX_.data();
+  float* ys = edgeY_.data();
+  std::uint32_t* places = edgeAt_.data();
+  std::uint8_t* values = edgeValue_.data();
+  std::uint8_t* mask = mask_.data();
+  size_t at = 0;
+  for (const EdgeRun& run : edgeRuns_) {
+    for (int i = 0; i < run.count; ++i) {
+      xs[at + i] = run.dx + static_cast<float>(i);
+      ys[at + i] = run.dy;
+      places[at + i] = run.place + static_cast<std::uint32_t>(i);
+    }
+    at += static_cast<size_t>(run.count);
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const float dx = xs[i], dy = ys[i];
+    const float d = std::sqrt(dx * dx + dy * dy);
+    const float scale = 1 / std::max(d, 1e-3f);
+    const float ax = std::abs(dx) * scale, ay = std::abs(dy) * scale;
+    // The larger component is at least 1/sqrt 2 (but for the very centre, where any will do); an
+    // edge along an axis is taken as one a hair off it, which changes nothing a byte can hold.
+    const float a = std::max(std::max(ax, ay), 0.7071f), b = std::max(std::min(ax, ay), 1e-3f);
+    const float covered = edgeCoverage(outerRadius - d, a, b) - edgeCoverage(innerRadius - d, a, b);
+    values[i] = static_cast<std::uint8_t>(std::min(std::max(covered, 0.0f), 1.0f) * 255 + 0.5f);
+  }
+  for (size_t i = 0; i < count; ++i) mask[places[i]] = values[i];
+  coverage = {mask_.data(), box.x0, box.y0, width, height, stride};
+}
+
 bool PathRaster::fill(const Path& path, const Transform& transform, const Box& clip,
                       Coverage& coverage) {
   coverage = {};
+  Point centre;
+  double radius = 0;
+  if (deviceCircle(path, transform, centre, radius) && radius >= smallestDistanceRadius) {
+    coverRing(centre, 0, radius, clip, coverage);
+    return true;
+  }
   if (freeType_->library == nullptr) return false;
   bool outside = false;
   if (!flatten(path, transform, 1, clip, outside)) return outside;
@@ -263,6 +412,13 @@ bool PathRaster::stroke(const Path& path, const Transform& transform, double wid
   if (ft.stroker == nullptr) return false;
   if (!(width > 0)) return true;  // a line of no width shows nothing
   if (!std::isfinite(width)) return false;
+  Point centre;
+  double radius = 0;
+  if (deviceCircle(path, transform, centre, radius) &&
+      radius - 0.5 * width >= smallestDistanceRadius) {
+    coverRing(centre, radius - 0.5 * width, radius + 0.5 * width, clip, coverage);
+    return true;
+  }
   // A miter reaches at most half the limit's widths past its corner.
   bool outside = false;
   if (!flatten(path, transform, width * 5 + 1, clip, outside)) return outside;

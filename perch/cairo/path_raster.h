@@ -3,8 +3,9 @@
 // pixel. Curves are cut here into lines no further than a hundredth of a pixel from the curve
 // before FreeType sees them, so a circle keeps its true size and coverage; strokes are outlined by
 // FreeType's stroker (butt caps, miter joins up to a limit of 10, as cairo draws them), or offset
-// here where the curve is smooth. The buffers are kept from shape to shape, so a frame of shapes
-// allocates nothing once warm.
+// here where the curve is smooth. A circle under a plain scale, the common case, is not flattened
+// at all: each pixel's coverage is worked out from its distance to the centre. The buffers are kept
+// from shape to shape, so a frame of shapes allocates nothing once warm.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +59,13 @@ class PathRaster {
   // Appends the band `halfWidth` either side of the closed contour [first, end) as two contours
   // for FreeType; false, appending nothing, unless every turn is gentle.
   bool offsetSmoothContour(int first, int end, double halfWidth);
+  // The centre and radius in device pixels of the circle the path traces, when it is one oval of
+  // equal sides (as Path::oval builds it) and the transform keeps circles round.
+  static bool deviceCircle(const Path& path, const Transform& transform, Point& centre,
+                           double& radius);
+  // Covers the disc of radius `outer` about `centre`, less the one of radius `inner` (none when
+  // `inner` is not positive), within `clip`.
+  void coverRing(Point centre, double inner, double outer, const Box& clip, Coverage& coverage);
 
   struct FreeType;
   std::unique_ptr<FreeType> freeType_;
@@ -66,6 +74,17 @@ class PathRaster {
   std::vector<bool> contourClosed_;  // whether each contour was closed
   std::vector<Point> offset_;        // per point of a smooth contour: its miter offset
   std::vector<std::uint8_t> mask_;   // the last shape's coverage
+  // A circle's pixels on its edges: runs of them along rows (the first one's place in the mask,
+  // how many, the first one's offset from the centre), then each one's offset, place and coverage.
+  struct EdgeRun {
+    std::uint32_t place;
+    int count;
+    float dx, dy;
+  };
+  std::vector<EdgeRun> edgeRuns_;
+  std::vector<float> edgeX_, edgeY_;
+  std::vector<std::uint32_t> edgeAt_;
+  std::vector<std::uint8_t> edgeValue_;
 };
 
 }  // namespace perch
