@@ -219,9 +219,8 @@ void CairoCanvas::paintThrough(const PathRaster::Coverage& coverage) {
   cairo_surface_destroy(mask);
 }
 
-bool CairoCanvas::compositeThrough(pixman_image_t* source, int x, int y,
-                                   const PathRaster::Coverage& coverage) {
-  if (coverage.width <= 0 || coverage.height <= 0) return true;
+bool CairoCanvas::composite(pixman_image_t* source, int sourceX, int sourceY, pixman_image_t* mask,
+                            int maskX, int maskY, const PathRaster::Box& area) {
   cairo_surface_t* target = cairo_get_group_target(cr_);
   if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
       cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32 ||
@@ -235,44 +234,61 @@ bool CairoCanvas::compositeThrough(pixman_image_t* source, int x, int y,
       offsetY != std::round(offsetY) || std::abs(offsetX) > 1 << 30 || std::abs(offsetY) > 1 << 30)
     return false;
   const int dx = static_cast<int>(offsetX), dy = static_cast<int>(offsetY);
-  // The coverage already stops at the clip's extents: that is all of the clip when the clip is
-  // one rectangle on whole device pixels (or none).
+  // The clip (cut to the target) must be one rectangle on whole device pixels, or nothing.
   cairo_rectangle_list_t* clips = cairo_copy_clip_rectangle_list(cr_);
   bool whole = clips->status == CAIRO_STATUS_SUCCESS && clips->num_rectangles <= 1;
+  PathRaster::Box box{0, 0, 0, 0};
   if (whole && clips->num_rectangles == 1) {
     const cairo_rectangle_t& r = clips->rectangles[0];
     double x0 = r.x, y0 = r.y, x1 = r.x + r.width, y1 = r.y + r.height;
     cairo_user_to_device(cr_, &x0, &y0);
     cairo_user_to_device(cr_, &x1, &y1);
-    auto onPixel = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+    auto onPixel = [](double v) {
+      return std::abs(v - std::round(v)) < 1e-6 && std::abs(v) < 1 << 30;
+    };
     whole = onPixel(x0) && onPixel(y0) && onPixel(x1) && onPixel(y1);
+    if (whole) {
+      box = {static_cast<int>(std::round(std::min(x0, x1))) + dx,
+             static_cast<int>(std::round(std::min(y0, y1))) + dy,
+             static_cast<int>(std::round(std::max(x0, x1))) + dx,
+             static_cast<int>(std::round(std::max(y0, y1))) + dy};
+    }
   }
   cairo_rectangle_list_destroy(clips);
   if (!whole) return false;
+  // In the target's pixels: the area, within the clip and the target.
   const int width = cairo_image_surface_get_width(target);
   const int height = cairo_image_surface_get_height(target);
-  // In the target's pixels, and cut to them in case the clip reached past them.
-  const int x0 = std::max(coverage.x + dx, 0), y0 = std::max(coverage.y + dy, 0);
-  const int x1 = std::min(coverage.x + dx + coverage.width, width);
-  const int y1 = std::min(coverage.y + dy + coverage.height, height);
+  const int x0 = std::max({area.x0 + dx, box.x0, 0}), y0 = std::max({area.y0 + dy, box.y0, 0});
+  const int x1 = std::min({area.x1 + dx, box.x1, width});
+  const int y1 = std::min({area.y1 + dy, box.y1, height});
   if (x0 >= x1 || y0 >= y1) return true;
   cairo_surface_flush(target);
   pixman_image_t* destination = pixman_image_create_bits_no_clear(
       PIXMAN_a8r8g8b8, width, height,
       reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(target)),
       cairo_image_surface_get_stride(target));
+  if (destination == nullptr) return false;
+  pixman_image_composite32(PIXMAN_OP_OVER, source, mask, destination, x0 - dx - sourceX,
+                           y0 - dy - sourceY, x0 - dx - maskX, y0 - dy - maskY, x0, y0, x1 - x0,
+                           y1 - y0);
+  pixman_image_unref(destination);
+  cairo_surface_mark_dirty_rectangle(target, x0 - dx, y0 - dy, x1 - x0, y1 - y0);  // device space
+  return true;
+}
+
+bool CairoCanvas::compositeThrough(pixman_image_t* source, int x, int y,
+                                   const PathRaster::Coverage& coverage) {
+  if (coverage.width <= 0 || coverage.height <= 0) return true;
   pixman_image_t* mask = pixman_image_create_bits_no_clear(
       PIXMAN_a8, coverage.width, coverage.height,
       reinterpret_cast<uint32_t*>(const_cast<std::uint8_t*>(coverage.data)), coverage.stride);
-  const bool made = destination != nullptr && mask != nullptr;
-  if (made) {
-    pixman_image_composite32(PIXMAN_OP_OVER, source, mask, destination, x0 - dx - x, y0 - dy - y,
-                             x0 - dx - coverage.x, y0 - dy - coverage.y, x0, y0, x1 - x0, y1 - y0);
-    cairo_surface_mark_dirty_rectangle(target, x0 - dx, y0 - dy, x1 - x0, y1 - y0);  // device space
-  }
-  if (mask != nullptr) pixman_image_unref(mask);
-  if (destination != nullptr) pixman_image_unref(destination);
-  return made;
+  if (mask == nullptr) return false;
+  const bool done = composite(
+      source, x, y, mask, coverage.x, coverage.y,
+      {coverage.x, coverage.y, coverage.x + coverage.width, coverage.y + coverage.height});
+  pixman_image_unref(mask);
+  return done;
 }
 
 bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int& y1) {
@@ -479,11 +495,21 @@ bool CairoCanvas::drawLayer(const CanvasLayer& layer) {
   cairo_get_matrix(cr_, &matrix);
   if (!cairoLayer->drawnUnder(matrix)) return false;
   cairo_surface_t* surface = cairoLayer->surface();
+  const int x = cairoLayer->x(), y = cairoLayer->y();
+  const int width = cairo_image_surface_get_width(surface);
+  const int height = cairo_image_surface_get_height(surface);
+  pixman_image_t* pixels = pixman_image_create_bits_no_clear(
+      PIXMAN_a8r8g8b8, width, height,
+      reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface)),
+      cairo_image_surface_get_stride(surface));
+  const bool done =
+      pixels != nullptr && composite(pixels, x, y, nullptr, 0, 0, {x, y, x + width, y + height});
+  if (pixels != nullptr) pixman_image_unref(pixels);
+  if (done) return true;
   cairo_save(cr_);
   cairo_identity_matrix(cr_);
-  cairo_set_source_surface(cr_, surface, cairoLayer->x(), cairoLayer->y());
-  cairo_rectangle(cr_, cairoLayer->x(), cairoLayer->y(), cairo_image_surface_get_width(surface),
-                  cairo_image_surface_get_height(surface));
+  cairo_set_source_surface(cr_, surface, x, y);
+  cairo_rectangle(cr_, x, y, width, height);
   cairo_fill(cr_);
   cairo_restore(cr_);
   return true;

@@ -67,10 +67,14 @@ class CairoCanvas final : public Canvas {
   PathRaster& raster();
   // Composites the current source through the coverage, in device space.
   void paintThrough(const PathRaster::Coverage& coverage);
-  // Composites `source` (its pixel (0, 0) on device pixel (`x`, `y`)) through the coverage
-  // straight onto the target's pixels with pixman, as cairo would but without its general path;
-  // false, drawing nothing, unless the target is an ARGB32 image in device space and the clip is
-  // one rectangle of whole pixels.
+  // Composites `source` over the device pixels of `area` (within the clip) through `mask` (none:
+  // nullptr), their pixels (0, 0) on the device pixels given, straight onto the target's pixels
+  // with pixman, as cairo would but without its general path and bookkeeping. False, drawing
+  // nothing, unless the target is an ARGB32 image offset by whole pixels and the clip is one
+  // rectangle of whole pixels: the caller then goes through cairo.
+  bool composite(pixman_image_t* source, int sourceX, int sourceY, pixman_image_t* mask, int maskX,
+                 int maskY, const PathRaster::Box& area);
+  // `source` through the coverage, as above.
   bool compositeThrough(pixman_image_t* source, int x, int y, const PathRaster::Coverage& coverage);
   // The blend through the path's coverage: looked up on the ramp (`ramp` mode), or cairo's radial
   // pattern (`pattern` mode). False: not drawn.

@@ -88,7 +88,13 @@ struct PathRaster::FreeType {
   }
 };
 
-PathRaster::PathRaster() : freeType_(std::make_unique<FreeType>()) {}
+PathRaster::PathRaster() = default;
+
+PathRaster::FreeType& PathRaster::freeType() {
+  // Only shapes other than large circles need FreeType: a picture of circles never loads it.
+  if (freeType_ == nullptr) freeType_ = std::make_unique<FreeType>();
+  return *freeType_;
+}
 
 PathRaster::~PathRaster() = default;
 
@@ -190,7 +196,7 @@ bool PathRaster::render(double margin, const Box& clip, Coverage& coverage) {
   mask_.assign(static_cast<size_t>(stride) * height, 0);
   MaskWriter writer{mask_.data(), box.x0, box.y0, stride};
 
-  FT_Outline outline = freeType_->outline();
+  FT_Outline outline = freeType_->outline();  // made by fill() or stroke() before
   FT_Raster_Params params{};
   params.source = &outline;
   params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
@@ -330,10 +336,10 @@ bool PathRaster::fill(const Path& path, const Transform& transform, const Box& c
     coverRing(centre, 0, radius, clip, coverage);
     return true;
   }
-  if (freeType_->library == nullptr) return false;
+  FreeType& ft = freeType();
+  if (ft.library == nullptr) return false;
   bool outside = false;
   if (!flatten(path, transform, 1, clip, outside)) return outside;
-  FreeType& ft = *freeType_;
   ft.points.clear();
   ft.tags.clear();
   ft.contours.clear();
@@ -408,8 +414,6 @@ bool PathRaster::offsetSmoothContour(int first, int end, double halfWidth) {
 bool PathRaster::stroke(const Path& path, const Transform& transform, double width, const Box& clip,
                         Coverage& coverage) {
   coverage = {};
-  FreeType& ft = *freeType_;
-  if (ft.stroker == nullptr) return false;
   if (!(width > 0)) return true;  // a line of no width shows nothing
   if (!std::isfinite(width)) return false;
   Point centre;
@@ -419,6 +423,8 @@ bool PathRaster::stroke(const Path& path, const Transform& transform, double wid
     coverRing(centre, radius - 0.5 * width, radius + 0.5 * width, clip, coverage);
     return true;
   }
+  FreeType& ft = freeType();
+  if (ft.stroker == nullptr) return false;
   // A miter reaches at most half the limit's widths past its corner.
   bool outside = false;
   if (!flatten(path, transform, width * 5 + 1, clip, outside)) return outside;

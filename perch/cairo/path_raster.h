@@ -68,6 +68,7 @@ class PathRaster {
   void coverRing(Point centre, double inner, double outer, const Box& clip, Coverage& coverage);
 
   struct FreeType;
+  FreeType& freeType();  // made at first use
   std::unique_ptr<FreeType> freeType_;
   std::vector<Point> points_;        // every contour's points, one after another
   std::vector<int> contourEnds_;     // one past each contour's last point

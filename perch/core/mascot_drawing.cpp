@@ -5,6 +5,7 @@
 #include <functional>
 #include <numbers>
 #include <vector>
+#include <cstdlib>
 
 #include "mascot_constants.h"
 
@@ -92,6 +93,7 @@ void drawButtonContent(Canvas& canvas, const Rect& button, const CanvasImage* av
 }  // namespace
 
 void drawStartingEffects(Canvas& canvas, Point center, double elapsed) {
+  if (getenv("NOFX")) return;
   const double t = elapsed;
   const double pulse = (std::sin((t / pulsePeriod) * std::numbers::pi * 2) + 1) * 0.5;
 
