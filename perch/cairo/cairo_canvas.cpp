@@ -97,22 +97,72 @@ CairoCanvas::CairoCanvas(cairo_t* cr, double height, Blend blend, PathRaster* ra
   // Flip once so every shape is given in the core's y-up view coordinates.
   cairo_translate(cr_, 0, height);
   cairo_scale(cr_, 1, -1);
+  readTarget();
 }
 
 CairoCanvas::CairoCanvas(cairo_t* cr, Blend blend, PathRaster* raster, InUserSpace)
     : cr_(cr), blend_(blend), raster_(raster) {
   cairo_save(cr_);
+  readTarget();
 }
 
-CairoCanvas::~CairoCanvas() { cairo_restore(cr_); }
+CairoCanvas::~CairoCanvas() {
+  if (target_.image != nullptr) pixman_image_unref(target_.image);
+  cairo_restore(cr_);
+}
+
+void CairoCanvas::readTarget() {
+  cairo_surface_t* surface = cairo_get_group_target(cr_);
+  if (cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE ||
+      cairo_image_surface_get_format(surface) != CAIRO_FORMAT_ARGB32 ||
+      cairo_image_surface_get_data(surface) == nullptr)
+    return;
+  // Device pixels land on the target's own pixels moved by its offset: whole pixels only.
+  double offsetX = 0, offsetY = 0, scaleX = 1, scaleY = 1;
+  cairo_surface_get_device_offset(surface, &offsetX, &offsetY);
+  cairo_surface_get_device_scale(surface, &scaleX, &scaleY);
+  constexpr double limit = 1 << 30;
+  auto whole = [&](double v) { return std::abs(v - std::round(v)) < 1e-6 && std::abs(v) < limit; };
+  if (scaleX != 1 || scaleY != 1 || !whole(offsetX) || !whole(offsetY)) return;
+  // The clip, cut to the target, must be one rectangle on whole device pixels (or nothing).
+  cairo_rectangle_list_t* clips = cairo_copy_clip_rectangle_list(cr_);
+  bool simple = clips->status == CAIRO_STATUS_SUCCESS && clips->num_rectangles <= 1;
+  PathRaster::Box clip{0, 0, 0, 0};
+  if (simple && clips->num_rectangles == 1) {
+    const cairo_rectangle_t& r = clips->rectangles[0];
+    double x0 = r.x, y0 = r.y, x1 = r.x + r.width, y1 = r.y + r.height;
+    cairo_user_to_device(cr_, &x0, &y0);
+    cairo_user_to_device(cr_, &x1, &y1);
+    simple = whole(x0) && whole(y0) && whole(x1) && whole(y1);
+    clip = {static_cast<int>(std::round(std::min(x0, x1))),
+            static_cast<int>(std::round(std::min(y0, y1))),
+            static_cast<int>(std::round(std::max(x0, x1))),
+            static_cast<int>(std::round(std::max(y0, y1)))};
+  }
+  cairo_rectangle_list_destroy(clips);
+  if (!simple) return;
+  target_.surface = surface;
+  target_.offsetX = static_cast<int>(std::round(offsetX));
+  target_.offsetY = static_cast<int>(std::round(offsetY));
+  target_.clip = clip;
+}
 
 void CairoCanvas::setColor(const Color& c) {
   cairo_set_source_rgba(cr_, c.red, c.green, c.blue, c.alpha);
 }
 
-void CairoCanvas::save() { cairo_save(cr_); }
+void CairoCanvas::save() {
+  cairo_save(cr_);
+  savedClips_.push_back(clips_);
+}
 
-void CairoCanvas::restore() { cairo_restore(cr_); }
+void CairoCanvas::restore() {
+  cairo_restore(cr_);
+  if (!savedClips_.empty()) {
+    clips_ = savedClips_.back();
+    savedClips_.pop_back();
+  }
+}
 
 void CairoCanvas::setPath(const Path& path) { setPath(cr_, path); }
 
@@ -140,6 +190,12 @@ void CairoCanvas::setPath(cairo_t* cr_, const Path& path) {
 void CairoCanvas::clip(const Path& path) {
   setPath(path);
   cairo_clip(cr_);
+  ++clips_;
+}
+
+bool CairoCanvas::onTarget() const {
+  return target_.surface != nullptr && clips_ == 0 &&
+         cairo_get_group_target(cr_) == target_.surface;
 }
 
 void CairoCanvas::fillPath(const Path& path, const Color& color) {
@@ -193,6 +249,10 @@ bool CairoCanvas::deviceSpace(Device& device) {
   if (m.xy != 0 || m.yx != 0 || std::abs(m.xx) != std::abs(m.yy) || m.xx == 0) return false;
   device.transform = {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0};
   device.scale = std::abs(m.xx);
+  if (onTarget()) {
+    device.clip = target_.clip;
+    return true;
+  }
   // Only what the clip lets through is covered; cairo applies the clip's own shape afterwards.
   double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
   cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
@@ -221,59 +281,30 @@ void CairoCanvas::paintThrough(const PathRaster::Coverage& coverage) {
 
 bool CairoCanvas::composite(pixman_image_t* source, int sourceX, int sourceY, pixman_image_t* mask,
                             int maskX, int maskY, const PathRaster::Box& area) {
-  cairo_surface_t* target = cairo_get_group_target(cr_);
-  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
-      cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32 ||
-      cairo_get_operator(cr_) != CAIRO_OPERATOR_OVER)
-    return false;
-  // Device pixels land on the target's own pixels moved by its offset (whole pixels here).
-  double offsetX = 0, offsetY = 0, scaleX = 1, scaleY = 1;
-  cairo_surface_get_device_offset(target, &offsetX, &offsetY);
-  cairo_surface_get_device_scale(target, &scaleX, &scaleY);
-  if (scaleX != 1 || scaleY != 1 || offsetX != std::round(offsetX) ||
-      offsetY != std::round(offsetY) || std::abs(offsetX) > 1 << 30 || std::abs(offsetY) > 1 << 30)
-    return false;
-  const int dx = static_cast<int>(offsetX), dy = static_cast<int>(offsetY);
-  // The clip (cut to the target) must be one rectangle on whole device pixels, or nothing.
-  cairo_rectangle_list_t* clips = cairo_copy_clip_rectangle_list(cr_);
-  bool whole = clips->status == CAIRO_STATUS_SUCCESS && clips->num_rectangles <= 1;
-  PathRaster::Box box{0, 0, 0, 0};
-  if (whole && clips->num_rectangles == 1) {
-    const cairo_rectangle_t& r = clips->rectangles[0];
-    double x0 = r.x, y0 = r.y, x1 = r.x + r.width, y1 = r.y + r.height;
-    cairo_user_to_device(cr_, &x0, &y0);
-    cairo_user_to_device(cr_, &x1, &y1);
-    auto onPixel = [](double v) {
-      return std::abs(v - std::round(v)) < 1e-6 && std::abs(v) < 1 << 30;
-    };
-    whole = onPixel(x0) && onPixel(y0) && onPixel(x1) && onPixel(y1);
-    if (whole) {
-      box = {static_cast<int>(std::round(std::min(x0, x1))) + dx,
-             static_cast<int>(std::round(std::min(y0, y1))) + dy,
-             static_cast<int>(std::round(std::max(x0, x1))) + dx,
-             static_cast<int>(std::round(std::max(y0, y1))) + dy};
-    }
+  if (!onTarget() || cairo_get_operator(cr_) != CAIRO_OPERATOR_OVER) return false;
+  cairo_surface_t* surface = target_.surface;
+  const int width = cairo_image_surface_get_width(surface);
+  const int height = cairo_image_surface_get_height(surface);
+  if (target_.image == nullptr) {
+    target_.image = pixman_image_create_bits_no_clear(
+        PIXMAN_a8r8g8b8, width, height,
+        reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface)),
+        cairo_image_surface_get_stride(surface));
+    if (target_.image == nullptr) return false;
   }
-  cairo_rectangle_list_destroy(clips);
-  if (!whole) return false;
   // In the target's pixels: the area, within the clip and the target.
-  const int width = cairo_image_surface_get_width(target);
-  const int height = cairo_image_surface_get_height(target);
-  const int x0 = std::max({area.x0 + dx, box.x0, 0}), y0 = std::max({area.y0 + dy, box.y0, 0});
-  const int x1 = std::min({area.x1 + dx, box.x1, width});
-  const int y1 = std::min({area.y1 + dy, box.y1, height});
+  const int dx = target_.offsetX, dy = target_.offsetY;
+  const PathRaster::Box& clip = target_.clip;
+  const int x0 = std::max({area.x0 + dx, clip.x0 + dx, 0});
+  const int y0 = std::max({area.y0 + dy, clip.y0 + dy, 0});
+  const int x1 = std::min({area.x1 + dx, clip.x1 + dx, width});
+  const int y1 = std::min({area.y1 + dy, clip.y1 + dy, height});
   if (x0 >= x1 || y0 >= y1) return true;
-  cairo_surface_flush(target);
-  pixman_image_t* destination = pixman_image_create_bits_no_clear(
-      PIXMAN_a8r8g8b8, width, height,
-      reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(target)),
-      cairo_image_surface_get_stride(target));
-  if (destination == nullptr) return false;
-  pixman_image_composite32(PIXMAN_OP_OVER, source, mask, destination, x0 - dx - sourceX,
+  cairo_surface_flush(surface);
+  pixman_image_composite32(PIXMAN_OP_OVER, source, mask, target_.image, x0 - dx - sourceX,
                            y0 - dy - sourceY, x0 - dx - maskX, y0 - dy - maskY, x0, y0, x1 - x0,
                            y1 - y0);
-  pixman_image_unref(destination);
-  cairo_surface_mark_dirty_rectangle(target, x0 - dx, y0 - dy, x1 - x0, y1 - y0);  // device space
+  cairo_surface_mark_dirty_rectangle(surface, x0 - dx, y0 - dy, x1 - x0, y1 - y0);  // device space
   return true;
 }
 

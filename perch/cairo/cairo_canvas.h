@@ -85,9 +85,26 @@ class CairoCanvas final : public Canvas {
   // A one-line layout for the current cairo space, which must have y pointing down.
   PangoLayout* makeLayout(std::string_view text, const Font& font);
 
+  // Reads the target and the clip, once: whether shapes may go straight onto the target's pixels.
+  void readTarget();
+  // Whether they may now: the target is the one read, and no clip of the canvas's own is in force.
+  bool onTarget() const;
+
   cairo_t* cr_;
   Blend blend_;
   PathRaster* raster_;
+  // The context's target, when it is an ARGB32 image offset by whole pixels under a clip of one
+  // rectangle of whole pixels (the clip is read when the canvas is made: the context's own clip is
+  // not changed but through the canvas).
+  struct Target {
+    cairo_surface_t* surface = nullptr;  // none: everything goes through cairo
+    int offsetX = 0, offsetY = 0;        // device pixel (0, 0) is the target's (offsetX, offsetY)
+    PathRaster::Box clip;                // in device pixels
+    pixman_image_t* image = nullptr;     // over the target's pixels, made at first use
+  };
+  Target target_;
+  int clips_ = 0;                           // clips of the canvas's own in force
+  std::vector<int> savedClips_;             // `clips_` at each save()
   std::unique_ptr<PathRaster> ownRaster_;   // made on first use when none was given
   std::vector<std::uint32_t> blendPixels_;  // reused from blend to blend
 };

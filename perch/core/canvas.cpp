@@ -88,6 +88,7 @@ void Path::close() {
 }
 
 void Path::addRect(const Rect& r) {
+  elements_.reserve(elements_.size() + 5);
   moveTo({r.minX(), r.minY()});
   lineTo({r.maxX(), r.minY()});
   lineTo({r.maxX(), r.maxY()});
@@ -99,6 +100,7 @@ void Path::addOval(const Rect& r) {
   const double cx = r.midX(), cy = r.midY();
   const double rx = r.width * 0.5, ry = r.height * 0.5;
   const double kx = rx * kappa, ky = ry * kappa;
+  elements_.reserve(elements_.size() + 6);
   moveTo({cx + rx, cy});
   curveTo({cx + rx, cy + ky}, {cx + kx, cy + ry}, {cx, cy + ry});
   curveTo({cx - kx, cy + ry}, {cx - rx, cy + ky}, {cx - rx, cy});
@@ -112,6 +114,7 @@ void Path::addRoundedRect(const Rect& r, double xRadius, double yRadius) {
   const double ry = std::clamp(yRadius, 0.0, std::max(0.0, r.height * 0.5));
   if (rx <= 0 || ry <= 0) return addRect(r);
   const double kx = rx * (1 - kappa), ky = ry * (1 - kappa);
+  elements_.reserve(elements_.size() + 10);
   moveTo({r.minX() + rx, r.minY()});
   lineTo({r.maxX() - rx, r.minY()});
   curveTo({r.maxX() - kx, r.minY()}, {r.maxX(), r.minY() + ky}, {r.maxX(), r.minY() + ry});

@@ -23,27 +23,48 @@ struct GLibTimer final : RepeatingTimer {
     GLibTimer* owner;
   };
   GLibTimer(X11MascotPlatform& p, std::function<void()> t, double intervalSeconds)
-      : platform(p), tick(std::move(t)), interval(intervalSeconds) {
+      : platform(p),
+        tick(std::move(t)),
+        interval(intervalSeconds),
+        readsConnection(intervalSeconds <= readingInterval) {
     static GSourceFuncs funcs = {nullptr, nullptr, &GLibTimer::dispatch, nullptr, nullptr, nullptr};
     source = g_source_new(&funcs, sizeof(Source));
     reinterpret_cast<Source*>(source)->owner = this;
     due = seconds(g_get_monotonic_time()) + interval;
     arm();
     g_source_attach(source, nullptr);
+    if (readsConnection) platform.tickingStarted();
   }
   ~GLibTimer() override {
+    if (readsConnection) platform.tickingEnded();
     g_source_destroy(source);
     g_source_unref(source);
   }
+  // Timers this frequent read the connection on their ticks (input then waits at most this long).
+  static constexpr double readingInterval = 1.0 / 30;
   static double seconds(gint64 us) { return static_cast<double>(us) / 1e6; }
   void arm() { g_source_set_ready_time(source, static_cast<gint64>(std::ceil(due * 1e6))); }
   static gboolean dispatch(GSource* s, GSourceFunc, gpointer) {
     GLibTimer* self = reinterpret_cast<Source*>(s)->owner;
+    X11MascotPlatform& platform = self->platform;
+    if (self->readsConnection) {
+      // What was read may end this timer (a press that stops the animation): then no tick.
+      g_source_ref(s);
+      platform.readConnection();
+      const bool ended = g_source_is_destroyed(s);
+      g_source_unref(s);
+      if (ended) {
+        platform.redrawNow();
+        return G_SOURCE_REMOVE;
+      }
+    }
     self->due = nextTickDue(self->due, seconds(g_get_monotonic_time()), self->interval);
     self->arm();
-    X11MascotPlatform& platform = self->platform;
+    const bool readsConnection = self->readsConnection;
     self->tick();  // the tick may end the timer: `self` is not used after it
     platform.redrawNow();
+    // Sending the frame reads what has arrived: handled now, it costs no turn of the loop.
+    if (readsConnection) platform.handleQueuedEvents();
     return G_SOURCE_CONTINUE;
   }
   X11MascotPlatform& platform;
@@ -51,6 +72,7 @@ struct GLibTimer final : RepeatingTimer {
   double interval;
   double due = 0;
   GSource* source = nullptr;
+  bool readsConnection;
 };
 
 }  // namespace
@@ -72,8 +94,9 @@ void X11MascotPlatform::startMainLoop() {
   xSource_ = g_source_new(&funcs, sizeof(XSource));
   auto* xsource = reinterpret_cast<XSource*>(xSource_);
   xsource->owner = this;
-  xsource->fdTag = g_source_add_unix_fd(xSource_, ConnectionNumber(display_),
-                                        static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  xsource->fdTag = g_source_add_unix_fd(
+      xSource_, ConnectionNumber(display_),
+      static_cast<GIOCondition>(ticking_ > 0 ? 0 : G_IO_IN | G_IO_HUP | G_IO_ERR));
   // Dispatching a source that is not allowed to recurse takes its descriptor out of the poll and
   // puts it back, which wakes the loop once more each time: not for this one, which never runs
   // the loop from its handlers.
@@ -137,16 +160,39 @@ gboolean X11MascotPlatform::checkX(GSource* source) {
 }
 
 gboolean X11MascotPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
-  X11MascotPlatform* self = reinterpret_cast<XSource*>(source)->owner;
-  // XPending reads the connection every time it is called: only once the queue is empty.
-  while (XPending(self->display_) > 0) {
-    while (XQLength(self->display_) > 0) {
-      XEvent event;
-      XNextEvent(self->display_, &event);
-      self->handleEvent(event);
-    }
-  }
+  reinterpret_cast<XSource*>(source)->owner->readConnection();
   return G_SOURCE_CONTINUE;
+}
+
+void X11MascotPlatform::readConnection() {
+  // XPending reads the connection every time it is called: only once the queue is empty.
+  do {
+    handleQueuedEvents();
+  } while (XPending(display_) > 0);
+}
+
+void X11MascotPlatform::handleQueuedEvents() {
+  // Sending what is buffered may read what the server has sent meanwhile.
+  XFlush(display_);
+  while (XQLength(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    handleEvent(event);
+  }
+}
+
+void X11MascotPlatform::tickingStarted() {
+  if (ticking_++ == 0 && xSource_ != nullptr) {
+    g_source_modify_unix_fd(xSource_, reinterpret_cast<XSource*>(xSource_)->fdTag,
+                            static_cast<GIOCondition>(0));
+  }
+}
+
+void X11MascotPlatform::tickingEnded() {
+  if (--ticking_ == 0 && xSource_ != nullptr) {
+    g_source_modify_unix_fd(xSource_, reinterpret_cast<XSource*>(xSource_)->fdTag,
+                            static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  }
 }
 
 void X11MascotPlatform::onConnectionLost(Display*, void*) {

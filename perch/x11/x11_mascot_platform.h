@@ -70,6 +70,15 @@ class X11MascotPlatform final : public MascotPlatform {
   // Draws at once what a redraw is waiting for, if anything: a timer's tick gets its frame in its
   // own dispatch rather than one loop iteration later.
   void redrawNow();
+  // While a timer ticks at animation rates the connection is read on each tick rather than
+  // polled: what the server sends about each frame (its exposures, its completed upload) then
+  // waits for the next tick instead of waking the loop once or twice between ticks. Counted, so
+  // that timers may overlap.
+  void tickingStarted();
+  void tickingEnded();
+  void readConnection();
+  // Sends what is buffered, then handles the events Xlib has read, without reading more.
+  void handleQueuedEvents();
 
  private:
   void createWindow();
@@ -126,6 +135,7 @@ class X11MascotPlatform final : public MascotPlatform {
   FloatingMascotView* view_ = nullptr;
   GMainLoop* loop_ = nullptr;
   GSource* xSource_ = nullptr;
+  int ticking_ = 0;  // timers that read the connection on their ticks
   guint outputWatch_ = 0;
   guint redrawIdle_ = 0;
   guint raiseTimer_ = 0;
