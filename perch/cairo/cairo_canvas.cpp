@@ -340,11 +340,21 @@ bool CairoCanvas::devicePixels(const Rect& rect, int& x0, int& y0, int& x1, int&
   return x1 > x0 && y1 > y0;
 }
 
+void CairoCanvas::setCoveredOval(const Rect& oval) {
+  covered_ = {};
+  Device device;
+  if (!oval.isEmpty() && deviceSpace(device)) {
+    covered_.any = PathRaster::deviceCircle(Path::oval(oval), device.transform, covered_.cx,
+                                            covered_.cy, covered_.radius);
+  }
+}
+
 bool CairoCanvas::fillRadialRaster(const Path& path, const Color& center, const Color& edge) {
   Device device;
   PathRaster::Coverage coverage;
   if (!deviceSpace(device) || !raster().fill(path, device.transform, device.clip, coverage))
     return false;
+  if (covered_.any) raster().clearInside(coverage, covered_.cx, covered_.cy, covered_.radius);
   const Rect b = path.bounds();
   cairo_save(cr_);
   if (blend_ == Blend::pattern) {
@@ -376,9 +386,20 @@ bool CairoCanvas::fillRadialRaster(const Path& path, const Color& center, const 
     while (last > first && mask[last - 1] == 0) --last;
     const float dy = static_cast<float>(coverage.y + j + 0.5 - cy);
     std::uint32_t* row = blendPixels_.data() + static_cast<size_t>(j) * width;
-    for (int done = first; done < last; done += std::size(index)) {
+    // What will be covered (its coverage is cleared) is skipped.
+    int hole = last, holeEnd = last;
+    if (covered_.any) {
+      PathRaster::columnsInside(covered_.cx, covered_.cy, covered_.radius, coverage.y + j, hole,
+                                holeEnd);
+      hole = std::clamp(hole - coverage.x, first, last);
+      holeEnd = std::clamp(holeEnd - coverage.x, hole, last);
+    }
+    for (int done = first, n = 0; done < last; done += n) {
+      if (done >= hole && done < holeEnd) done = holeEnd;
+      if (done >= last) break;
       // In runs: the steps first (vector square roots), then the look-ups.
-      const int n = std::min(static_cast<int>(std::size(index)), last - done);
+      n = std::min({static_cast<int>(std::size(index)), last - done,
+                    done < hole ? hole - done : last - done});
       const float dx0 = static_cast<float>(coverage.x + done + 0.5 - cx);
       for (int i = 0; i < n; ++i) {
         const float dx = dx0 + static_cast<float>(i);

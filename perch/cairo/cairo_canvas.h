@@ -48,6 +48,9 @@ class CairoCanvas final : public Canvas {
   std::unique_ptr<CanvasLayer> makeLayer(const Rect& area,
                                          std::function<void(Canvas&)> paint) override;
   bool drawLayer(const CanvasLayer& layer) override;
+  // Radial blends leave out what lies wholly inside the oval (a circle under a scale: otherwise
+  // the hint is not taken).
+  void setCoveredOval(const Rect& oval) override;
 
  private:
   struct InUserSpace {};
@@ -103,6 +106,11 @@ class CairoCanvas final : public Canvas {
     pixman_image_t* image = nullptr;     // over the target's pixels, made at first use
   };
   Target target_;
+  struct Covered {
+    bool any = false;
+    double cx = 0, cy = 0, radius = 0;  // device pixels
+  };
+  Covered covered_;
   int clips_ = 0;                           // clips of the canvas's own in force
   std::vector<int> savedClips_;             // `clips_` at each save()
   std::unique_ptr<PathRaster> ownRaster_;   // made on first use when none was given

@@ -208,7 +208,8 @@ bool PathRaster::render(double margin, const Box& clip, Coverage& coverage) {
   return true;
 }
 
-bool PathRaster::deviceCircle(const Path& path, const Transform& m, Point& centre, double& radius) {
+bool PathRaster::deviceCircle(const Path& path, const Transform& m, double& centreX,
+                              double& centreY, double& radius) {
   if (m.xy != 0 || m.yx != 0 || std::abs(m.xx) != std::abs(m.yy)) return false;
   const auto& e = path.elements();
   if (e.size() != 6 || e[0].verb != Path::Verb::moveTo || e[5].verb != Path::Verb::close)
@@ -229,9 +230,34 @@ bool PathRaster::deviceCircle(const Path& path, const Transform& m, Point& centr
       if (!(std::abs(p.x - q.x) <= tolerance && std::abs(p.y - q.y) <= tolerance)) return false;
     }
   }
-  centre = {m.xx * cx + m.x0, m.yy * cy + m.y0};
+  centreX = m.xx * cx + m.x0;
+  centreY = m.yy * cy + m.y0;
   radius = r * std::abs(m.xx);
-  return std::max({std::abs(centre.x), std::abs(centre.y), radius}) < farthest;
+  return std::max({std::abs(centreX), std::abs(centreY), radius}) < farthest;
+}
+
+void PathRaster::columnsInside(double cx, double cy, double radius, int y, int& x0, int& x1) {
+  x0 = x1 = 0;
+  // A pixel lies wholly inside when its centre is half its diagonal inside; half a pixel more
+  // is spare.
+  const double inner = radius - halfDiagonal - 0.5, dy = y + 0.5 - cy;
+  const double squared = inner * inner - dy * dy;
+  if (!(inner > 0) || !(squared > 0)) return;
+  const double half = std::sqrt(squared);
+  x0 = static_cast<int>(std::ceil(cx - half - 0.5));
+  x1 = std::max(x0, static_cast<int>(std::floor(cx + half - 0.5)) + 1);
+}
+
+void PathRaster::clearInside(Coverage& coverage, double cx, double cy, double radius) {
+  if (coverage.data != mask_.data()) return;  // not this raster's last shape
+  for (int j = 0; j < coverage.height; ++j) {
+    int x0 = 0, x1 = 0;
+    columnsInside(cx, cy, radius, coverage.y + j, x0, x1);
+    x0 = std::clamp(x0 - coverage.x, 0, coverage.width);
+    x1 = std::clamp(x1 - coverage.x, x0, coverage.width);
+    std::fill(mask_.begin() + static_cast<std::ptrdiff_t>(j) * coverage.stride + x0,
+              mask_.begin() + static_cast<std::ptrdiff_t>(j) * coverage.stride + x1, 0);
+  }
 }
 
 void PathRaster::coverRing(Point c, double inner, double outer, const Box& clip,
@@ -330,9 +356,10 @@ void PathRaster::coverRing(Point c, double inner, double outer, const Box& clip,
 bool PathRaster::fill(const Path& path, const Transform& transform, const Box& clip,
                       Coverage& coverage) {
   coverage = {};
-  Point centre;
+  Point centre{0, 0};
   double radius = 0;
-  if (deviceCircle(path, transform, centre, radius) && radius >= smallestDistanceRadius) {
+  if (deviceCircle(path, transform, centre.x, centre.y, radius) &&
+      radius >= smallestDistanceRadius) {
     coverRing(centre, 0, radius, clip, coverage);
     return true;
   }
@@ -416,9 +443,9 @@ bool PathRaster::stroke(const Path& path, const Transform& transform, double wid
   coverage = {};
   if (!(width > 0)) return true;  // a line of no width shows nothing
   if (!std::isfinite(width)) return false;
-  Point centre;
+  Point centre{0, 0};
   double radius = 0;
-  if (deviceCircle(path, transform, centre, radius) &&
+  if (deviceCircle(path, transform, centre.x, centre.y, radius) &&
       radius - 0.5 * width >= smallestDistanceRadius) {
     coverRing(centre, radius - 0.5 * width, radius + 0.5 * width, clip, coverage);
     return true;

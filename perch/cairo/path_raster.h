@@ -46,6 +46,16 @@ class PathRaster {
   bool stroke(const Path& path, const Transform& transform, double width, const Box& clip,
               Coverage& coverage);
 
+  // The centre (`cx`, `cy`) and radius in device pixels of the circle the path traces, when it is
+  // one oval of equal sides (as Path::oval builds it) and the transform keeps circles round.
+  static bool deviceCircle(const Path& path, const Transform& transform, double& cx, double& cy,
+                           double& radius);
+  // The columns [`x0`, `x1`) of device row `y` whose pixels lie wholly inside the circle, with
+  // half a pixel to spare; `x0` == `x1` when there are none.
+  static void columnsInside(double cx, double cy, double radius, int y, int& x0, int& x1);
+  // Takes every pixel wholly inside the circle out of the last shape's coverage.
+  void clearInside(Coverage& coverage, double cx, double cy, double radius);
+
  private:
   struct Point {
     double x, y;
@@ -59,10 +69,6 @@ class PathRaster {
   // Appends the band `halfWidth` either side of the closed contour [first, end) as two contours
   // for FreeType; false, appending nothing, unless every turn is gentle.
   bool offsetSmoothContour(int first, int end, double halfWidth);
-  // The centre and radius in device pixels of the circle the path traces, when it is one oval of
-  // equal sides (as Path::oval builds it) and the transform keeps circles round.
-  static bool deviceCircle(const Path& path, const Transform& transform, Point& centre,
-                           double& radius);
   // Covers the disc of radius `outer` about `centre`, less the one of radius `inner` (none when
   // `inner` is not positive), within `clip`.
   void coverRing(Point centre, double inner, double outer, const Box& clip, Coverage& coverage);

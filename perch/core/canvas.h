@@ -107,6 +107,11 @@ class Canvas {
   // the caller then draws directly and makes a new layer.
   virtual bool drawLayer(const CanvasLayer& layer) = 0;
 
+  // A hint: what is drawn from now on inside the oval will be covered by opaque paint before the
+  // picture is shown, so the canvas may leave the pixels wholly inside it as they are. An empty
+  // rectangle withdraws it. A canvas may ignore it.
+  virtual void setCoveredOval(const Rect& oval) { (void)oval; }
+
   void fillRect(const Rect& rect, const Color& color) { fillPath(Path::rect(rect), color); }
   void fillOval(const Rect& rect, const Color& color) { fillPath(Path::oval(rect), color); }
   void strokeOval(const Rect& rect, const Color& color, double lineWidth) {

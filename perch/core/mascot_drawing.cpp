@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <numbers>
 #include <vector>
-#include <cstdlib>
 
 #include "mascot_constants.h"
 
@@ -180,7 +180,10 @@ void MascotPainter::reset() { layers_.clear(); }
 void MascotPainter::draw(Canvas& canvas, const MascotPicture& picture) {
   const Rect& button = picture.button;
   if (picture.isStarting) {
+    // The button's white disc, opaque, goes over the glows and rings: nothing under it shows.
+    canvas.setCoveredOval(button);
     drawStartingEffects(canvas, {button.midX(), button.midY()}, picture.elapsed);
+    canvas.setCoveredOval({});
   }
   const Key key{button, picture.bounds, picture.isStarting, picture.avatar,
                 picture.avatar != nullptr ? picture.avatar->size() : Size{}};

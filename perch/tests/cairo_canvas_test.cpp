@@ -205,10 +205,22 @@ TEST(CairoCanvasTest, StrokesAndBlendsCoverTheTrueCircle) {
 
 TEST(CairoCanvasTest, ClipsCutStrokesAndBlendsToTheirShape) {
   // Drawn under a clip, the ring and the blend leave everything outside it untouched and
-  // everything inside as they draw it without one.
-  const Path clips[] = {Path::rect({10, 0, 30, 64}), Path::oval({4, 8, 40, 40})};
-  for (const Path& clip : clips) {
+  // everything inside as they draw it without one: a clip made through the canvas, or one the
+  // context already had when the canvas was made (on whole pixels or not).
+  struct Case {
+    Path clip;
+    bool onContext;
+  };
+  const Case cases[] = {
+      {Path::rect({10, 0, 30, 64}), false},
+      {Path::oval({4, 8, 40, 40}), false},
+      {Path::rect({10, 0, 30, 64}), true},
+      {Path::rect({10.5, 3.25, 30, 50}), true},
+  };
+  for (const Case& c : cases) {
     for (bool stroke : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "clip " << c.clip.bounds().minX() << " on context "
+                                      << c.onContext << (stroke ? " stroke" : " blend"));
       auto draw = [&](Canvas& canvas) {
         const Path circle = Path::oval({8, 12, 40, 40});
         if (stroke) {
@@ -219,11 +231,23 @@ TEST(CairoCanvasTest, ClipsCutStrokesAndBlendsToTheirShape) {
       };
       OffscreenCanvas whole(64, 64), clipped(64, 64), shape(64, 64);
       draw(whole.canvas());
-      clipped.canvas().save();
-      clipped.canvas().clip(clip);
-      draw(clipped.canvas());
-      clipped.canvas().restore();
-      shape.canvas().fillPath(clip, {0, 0, 0, 1});
+      if (c.onContext) {
+        cairo_t* cr = cairo_create(clipped.surface());
+        const Rect r = c.clip.bounds();  // a rectangle, y up from the bottom
+        cairo_rectangle(cr, r.minX(), 64 - r.maxY(), r.width, r.height);
+        cairo_clip(cr);
+        {
+          CairoCanvas canvas(cr, 64);
+          draw(canvas);
+        }
+        cairo_destroy(cr);
+      } else {
+        clipped.canvas().save();
+        clipped.canvas().clip(c.clip);
+        draw(clipped.canvas());
+        clipped.canvas().restore();
+      }
+      shape.canvas().fillPath(c.clip, {0, 0, 0, 1});
       for (int y = 0; y < 64; ++y) {
         for (int x = 0; x < 64; ++x) {
           const double inside = shape.pixelAt(x + 0.5, y + 0.5).alpha;
@@ -232,6 +256,9 @@ TEST(CairoCanvasTest, ClipsCutStrokesAndBlendsToTheirShape) {
             ASSERT_EQ(got.alpha, 0) << x << ", " << y;
           } else if (inside == 1) {
             ASSERT_TRUE(near(got, whole.pixelAt(x + 0.5, y + 0.5), 0.01)) << x << ", " << y;
+          } else {  // the clip's edge lets part through
+            ASSERT_NEAR(got.alpha, inside * whole.pixelAt(x + 0.5, y + 0.5).alpha, 0.02)
+                << x << ", " << y;
           }
         }
       }
