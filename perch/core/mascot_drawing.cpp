@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <numbers>
 #include <vector>
@@ -93,7 +92,6 @@ void drawButtonContent(Canvas& canvas, const Rect& button, const CanvasImage* av
 }  // namespace
 
 void drawStartingEffects(Canvas& canvas, Point center, double elapsed) {
-  if (getenv("NOFX")) return;
   const double t = elapsed;
   const double pulse = (std::sin((t / pulsePeriod) * std::numbers::pi * 2) + 1) * 0.5;
 
