@@ -12,22 +12,15 @@
 #include "cairo_image.h"
 #include "fake_mascot_platform.h"
 #include "floating_mascot_view.h"
+#include "pixel_rows.h"
 
 namespace perch {
 namespace {
 
-struct Pixels {
-  int width, height, stride;
-  std::vector<std::uint8_t> bytes;
-  Pixels(int w, int h) : width(w), height(h), stride(w * 4 + 12), bytes(stride * h, 0xa5) {}
+// Rows padded, and every byte set beforehand, as a window's image is not cleared.
+struct Pixels : PixelRows {
+  Pixels(int w, int h) : PixelRows(w, h, 12, 0xa5) {}
   FramePixels frame() { return {bytes.data(), stride, width, height}; }
-  // Only the picture's own pixels, not the padding at the end of each row.
-  bool samePicture(const Pixels& o) const {
-    for (int y = 0; y < height; ++y) {
-      if (std::memcmp(&bytes[y * stride], &o.bytes[y * o.stride], width * 4) != 0) return false;
-    }
-    return true;
-  }
 };
 
 // How many times each pixel is in the region.

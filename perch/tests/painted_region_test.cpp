@@ -6,20 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "pixel_rows.h"
+
 namespace perch {
 namespace {
 
-struct Picture {
-  int width, height, stride;
-  std::vector<std::uint8_t> bytes;
-  Picture(int w, int h) : width(w), height(h), stride(w * 4 + 8), bytes(stride * h, 0) {}
-  void set(int x, int y, std::uint32_t argb) { std::memcpy(&bytes[y * stride + 4 * x], &argb, 4); }
-  std::uint32_t at(int x, int y) const {
-    std::uint32_t p;
-    std::memcpy(&p, &bytes[y * stride + 4 * x], 4);
-    return p;
-  }
-};
+using Picture = PixelRows;
 
 TEST(PaintedRegionTest, RunsPerRowMergedIntoBandsOfEqualRows) {
   Picture p(8, 5);
