@@ -6,6 +6,10 @@ include(GNUInstallDirs)
 set(PERCH_VIGIL_RELEASE_EPOCH 1796688000)
 
 install(TARGETS perch vigil RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET perch_drawing)
+  # perch's drawing library, which it opens from the same place relative to itself.
+  install(TARGETS perch_drawing LIBRARY DESTINATION ${PERCH_DRAWING_INSTALL_DIR})
+endif()
 
 # The manual pages are written in scdoc and turned into roff here, carrying the project's version.
 find_program(SCDOC scdoc)

@@ -20,10 +20,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# 1. The install holds the two programs and their pages, nothing else.
+# 1. The install holds the two programs, perch's drawing library and the pages, nothing else.
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 installed=$(cd "$work/prefix" && find . -type f -o -type l | sort | tr '\n' ' ')
-expected="./bin/perch ./bin/vigil ./share/man/man1/perch.1 ./share/man/man1/vigil.1 "
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+expected="./bin/perch ./bin/vigil ./lib/$multiarch/perch/perch-drawing.so ./share/man/man1/perch.1 \
+./share/man/man1/vigil.1 "
 [ "$installed" = "$expected" ] || fail "cmake --install put: $installed (expected: $expected)"
 pass "cmake --install: ${installed% }"
 
@@ -61,8 +63,9 @@ pass "dependencies from the binaries: $(echo "$depends" | tr ',' '\n' | wc -l) p
 
 # 5. Unpacked into a throwaway root, both programs run from their installed paths.
 dpkg-deb -x "$deb" "$work/root"
-for file in usr/bin/perch usr/bin/vigil usr/share/man/man1/perch.1.gz usr/share/man/man1/vigil.1.gz \
-    usr/share/doc/perch-vigil/copyright usr/share/doc/perch-vigil/changelog.gz; do
+for file in usr/bin/perch usr/bin/vigil usr/lib/$multiarch/perch/perch-drawing.so usr/share/man/man1/perch.1.gz \
+    usr/share/man/man1/vigil.1.gz usr/share/doc/perch-vigil/copyright \
+    usr/share/doc/perch-vigil/changelog.gz; do
   [ -e "$work/root/$file" ] || fail "the package lacks /$file"
 done
 Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
@@ -86,11 +89,19 @@ perch_pid=$PERCH_PID
 IFS= read -r -t 10 first <&"${PERCH[0]}" || first=""
 echo "  perch: $first"
 [ "$first" = '{"event":"status","message":"ready"}' ] || fail "the installed perch said: $first"
+# A show draws: perch opens its drawing library from where the package put it.
+echo '{"command":"show","x":100,"y":100}' >&"${PERCH[1]}"
+shown=false
+for _ in $(seq 100); do
+  if run xwininfo -root -tree 2>/dev/null | grep -q '"perch".*56x56'; then shown=true; break; fi
+  sleep 0.1
+done
 echo '{"command":"quit"}' >&"${PERCH[1]}"
 status=0
 wait "$perch_pid" || status=$?
+$shown || fail "the installed perch showed no 56x56 window"
 [ "$status" -eq 0 ] || fail "the installed perch exited with $status after quit"
 [ ! -s "$work/perch.err" ] || fail "the installed perch wrote to stderr: $(cat "$work/perch.err")"
-pass "installed /usr/bin/perch says ready and quits on quit"
+pass "installed /usr/bin/perch says ready, shows the mascot and quits on quit"
 
 echo "package checks: $passed passed"

@@ -14,26 +14,10 @@
 #include "canvas.h"
 #include "geometry.h"
 #include "painted_region.h"
+#include "panel_drawing.h"
 #include "path_raster.h"
 
 namespace perch {
-
-// Premultiplied ARGB32 words (alpha in the top byte), `stride` bytes a row.
-struct FramePixels {
-  std::uint8_t* data = nullptr;
-  int stride = 0, width = 0, height = 0;
-  bool operator==(const FramePixels&) const = default;
-};
-
-// Where the picture lies in the panel, and how the window shows it.
-struct FrameLayout {
-  double offsetX = 0, offsetY = 0;  // the picture's top-left pixel: right of, below the panel's
-  double panelHeight = 1;           // the whole panel's, in pixels
-  // No compositor: the picture is flattened (what is at least half covered is made opaque, the
-  // rest cleared) and the window is cut to it. Otherwise it stays translucent.
-  bool shaped = false;
-  bool operator==(const FrameLayout&) const = default;
-};
 
 class FrameComposer {
  public:

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "drawing_library.h"
 #include "floating_mascot_controller.h"
 #include "standard_error.h"
 #include "x11_command_hand_off.h"
@@ -22,12 +23,16 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv, argv + argc);
 
+  // Without its drawing library perch could show nothing: it is not ready, and says so by ending.
+  if (!perch::drawingLibraryPresent()) return 1;
   perch::X11MascotPlatform platform;
   if (!platform.connected()) return 0;  // no display to show the mascot on
   perch::FloatingMascotController controller(platform, perch::parseAvatarPath(arguments));
+  if (platform.failed()) return 1;  // the library is there but would not open (for the avatar)
   platform.attachView(controller.mascotView());
 
   controller.applicationDidFinishLaunching();
+  platform.prepareDrawing();
   perch::CommandHandOff commands(
       STDIN_FILENO,
       [&](const perch::MascotCommand& command) {
@@ -36,5 +41,5 @@ int main(int argc, char** argv) {
       },
       [&] { platform.terminate(); });
   platform.run();
-  return 0;
+  return platform.failed() ? 1 : 0;
 }

@@ -5,7 +5,6 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
-#include <cairo.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -13,8 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <utility>
-
-#include "cairo_image.h"
 
 extern char** environ;
 
@@ -55,15 +52,14 @@ X11MascotPlatform::X11MascotPlatform() {
 
 X11MascotPlatform::~X11MascotPlatform() {
   if (display_ == nullptr) return;
-  for (guint id : {outputWatch_, redrawIdle_, raiseTimer_}) {
+  for (guint id : {outputWatch_, redrawIdle_, drawingIdle_, raiseTimer_}) {
     if (id != 0) g_source_remove(id);
   }
   g_source_destroy(xSource_);
   g_source_unref(xSource_);
   g_main_loop_unref(loop_);
   upload_.reset();
-  if (surface_ != nullptr) cairo_surface_destroy(surface_);
-  if (picture_ != nullptr) cairo_surface_destroy(picture_);
+  if (drawing_ != nullptr) drawing_->releaseWindow();
   for (auto& [kind, cursor] : cursors_) XFreeCursor(display_, cursor);
   XDestroyWindow(display_, window_);
   if (colormap_ != 0) XFreeColormap(display_, colormap_);
@@ -152,7 +148,8 @@ void X11MascotPlatform::openURL(std::string_view url) {
 }
 
 std::unique_ptr<CanvasImage> X11MascotPlatform::loadImage(const std::string& path) {
-  return loadCairoImage(path);
+  PanelDrawing* drawing = this->drawing();
+  return drawing != nullptr ? drawing->loadImage(path) : nullptr;
 }
 
 void X11MascotPlatform::writeLine(std::string_view line) {

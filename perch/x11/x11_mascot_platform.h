@@ -13,15 +13,14 @@
 #include <string>
 
 #include "floating_mascot_view.h"
-#include "frame_composer.h"
 #include "mascot_platform.h"
 #include "painted_region.h"
+#include "panel_drawing.h"
 #include "x11_frame_upload.h"
 #include "x11_screen_space.h"
 
 typedef struct _XDisplay Display;
 union _XEvent;
-typedef struct _cairo_surface cairo_surface_t;
 
 namespace perch {
 
@@ -67,6 +66,10 @@ class X11MascotPlatform final : public MascotPlatform {
   static void onConnectionLost(Display* display, void* self);
 
   bool terminated() const { return terminated_; }
+  // The drawing library could not be opened: perch cannot show anything and has stopped.
+  bool failed() const { return failed_; }
+  // Opens the drawing library once the loop is idle, so that the first frame need not wait for it.
+  void prepareDrawing();
   // Draws at once what a redraw is waiting for, if anything: a timer's tick gets its frame in its
   // own dispatch rather than one loop iteration later.
   void redrawNow();
@@ -119,18 +122,20 @@ class X11MascotPlatform final : public MascotPlatform {
   bool shapedLast_ = false;
   std::vector<PixelRect> boundingLast_;
   std::vector<PixelRect> inputLast_;
-  cairo_surface_t* surface_ = nullptr;
+  // The drawing library's side, opened at the first need (or when the loop is first idle).
+  PanelDrawing* drawing();
+  std::unique_ptr<PanelDrawing> drawing_;
   // The latest picture, shown again on exposure: in the upload's frame, or (for a window whose
-  // pixels are not the picture's words) in this image, which cairo converts.
-  cairo_surface_t* picture_ = nullptr;
+  // pixels are not the picture's words) in these, which the drawing library converts.
+  std::vector<std::uint8_t> picture_;
+  FramePixels pictureFrame_;  // where picture_ holds it; empty while the upload's frame does
   std::unique_ptr<X11FrameUpload> upload_;  // made at the first frame: start-up does not wait
-  FrameComposer composer_;
-  bool redrawWhole_ = false;              // a redraw of everything is due
-  std::optional<Rect> redrawArea_;        // a redraw of this part of the view alone is due
-  unsigned long lastPutSerial_ = 0;       // the request that last sent pixels to the window
-  PixelRect lastPutArea_;                 // and the pixels it sent
-  unsigned long lastWholePutSerial_ = 0;  // the request that last sent the whole picture
-  bool exposedUnshown_ = false;           // part of the current run of exposures was not sent since
+  bool redrawWhole_ = false;                // a redraw of everything is due
+  std::optional<Rect> redrawArea_;          // a redraw of this part of the view alone is due
+  unsigned long lastPutSerial_ = 0;         // the request that last sent pixels to the window
+  PixelRect lastPutArea_;                   // and the pixels it sent
+  unsigned long lastWholePutSerial_ = 0;    // the request that last sent the whole picture
+  bool exposedUnshown_ = false;  // part of the current run of exposures was not sent since
 
   FloatingMascotView* view_ = nullptr;
   GMainLoop* loop_ = nullptr;
@@ -138,6 +143,7 @@ class X11MascotPlatform final : public MascotPlatform {
   int ticking_ = 0;  // timers that read the connection on their ticks
   guint outputWatch_ = 0;
   guint redrawIdle_ = 0;
+  guint drawingIdle_ = 0;
   guint raiseTimer_ = 0;
   gint64 lastRaise_ = 0;
 
@@ -151,6 +157,7 @@ class X11MascotPlatform final : public MascotPlatform {
   std::optional<Point> lastPointer_;  // root coordinates
   bool buttonHeld_ = false;
   bool terminated_ = false;
+  bool failed_ = false;
   std::map<Cursor, unsigned long> cursors_;
 };
 

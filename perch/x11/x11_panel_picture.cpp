@@ -3,13 +3,12 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
-#include <cairo-xlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
-#include "cairo_canvas.h"
+#include "drawing_library.h"
 #include "x11_mascot_platform.h"
 
 namespace perch {
@@ -49,11 +48,13 @@ void X11MascotPlatform::redraw() {
   const bool whole = std::exchange(redrawWhole_, false);
   const std::optional<Rect> area = std::exchange(redrawArea_, std::nullopt);
   if (!mapped_ || view_ == nullptr) {
-    composer_.forget();  // whatever changed meanwhile was not drawn
+    if (drawing_ != nullptr) drawing_->forget();  // whatever changed meanwhile was not drawn
     applyGeometry();
     XFlush(display_);
     return;
   }
+  PanelDrawing* drawing = this->drawing();
+  if (drawing == nullptr) return;
   // Only the part of the panel on the screens is drawn, however large the panel.
   const ShownPart part = wantedPart();
   const int w = static_cast<int>(part.window.width), h = static_cast<int>(part.window.height);
@@ -64,38 +65,26 @@ void X11MascotPlatform::redraw() {
   // alpha decides the window's shape before it is shown.
   FramePixels pixels;
   if (std::uint8_t* frame = upload_->frame(w, h)) {
-    if (picture_ != nullptr) cairo_surface_destroy(picture_);
-    picture_ = nullptr;
+    picture_ = {};
+    pictureFrame_ = {};
     pixels = {frame, upload_->stride(), w, h};
   } else {
-    if (picture_ != nullptr && (cairo_image_surface_get_width(picture_) != w ||
-                                cairo_image_surface_get_height(picture_) != h)) {
-      cairo_surface_destroy(picture_);
-      picture_ = nullptr;
+    if (pictureFrame_.width != w || pictureFrame_.height != h) {
+      picture_.assign(static_cast<std::size_t>(w) * h * 4, 0);
+      pictureFrame_ = {picture_.data(), w * 4, w, h};
+      drawing->forget();
     }
-    if (picture_ == nullptr) {
-      picture_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-      composer_.forget();
-      if (cairo_surface_status(picture_) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(picture_);  // out of memory: the window keeps its last picture
-        picture_ = nullptr;
-        return;
-      }
-    }
-    cairo_surface_flush(picture_);
-    pixels = {cairo_image_surface_get_data(picture_), cairo_image_surface_get_stride(picture_), w,
-              h};
+    pixels = pictureFrame_;
   }
   const bool composited = composited_ && depth_ == 32;
   const FrameLayout layout{part.offsetX, part.offsetY, part.panelHeight, !composited};
   // During a feedback a tick changes only the glows and rings: only they are drawn again.
-  const std::optional<PixelRect> changed = composer_.compose(
+  const std::optional<PixelRect> changed = drawing->compose(
       pixels, layout, whole ? std::nullopt : area, [this](Canvas& canvas) { view_->draw(canvas); });
   if (!changed) return;  // not drawn: the window keeps its last picture
-  if (picture_ != nullptr) cairo_surface_mark_dirty(picture_);
   // The shape for the new size goes out before the resize: whoever sees the new size already
   // finds the new shape (a shape may reach past the window's edges until then).
-  applyShapes(composer_.painted(), composited, part);
+  applyShapes(drawing->painted(), composited, part);
   applyGeometry();
   if (changed->width > 0 && changed->height > 0) showPicture(*changed);
 }
@@ -104,31 +93,47 @@ void X11MascotPlatform::showPicture(std::optional<PixelRect> area) {
   if (!mapped_) return;
   const unsigned long serial = NextRequest(display_);
   PixelRect sent;
-  if (picture_ == nullptr) {
+  if (pictureFrame_.data == nullptr) {
     if (upload_ == nullptr || upload_->stride() == 0) return;
     sent = area.value_or(PixelRect{0, 0, upload_->width(), upload_->height()});
     upload_->put(sent.x, sent.y, sent.width, sent.height);
   } else {
-    // Only a window whose pixels are not the picture's own words comes here: cairo converts them.
-    if (surface_ == nullptr) {
-      surface_ = cairo_xlib_surface_create(display_, window_, static_cast<Visual*>(visual_),
-                                           static_cast<int>(shown_.window.width),
-                                           static_cast<int>(shown_.window.height));
-    }
-    sent = area.value_or(PixelRect{0, 0, cairo_image_surface_get_width(picture_),
-                                   cairo_image_surface_get_height(picture_)});
-    cairo_t* cr = cairo_create(surface_);
-    cairo_set_source_surface(cr, picture_, 0, 0);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_rectangle(cr, sent.x, sent.y, sent.width, sent.height);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface_);
+    // Only a window whose pixels are not the picture's own words comes here: it is converted.
+    if (drawing_ == nullptr) return;  // nothing was drawn yet
+    sent = area.value_or(PixelRect{0, 0, pictureFrame_.width, pictureFrame_.height});
+    drawing_->putConverted({display_, window_, visual_, static_cast<int>(shown_.window.width),
+                            static_cast<int>(shown_.window.height)},
+                           pictureFrame_, sent);
   }
   lastPutSerial_ = serial;
   lastPutArea_ = sent;
   if (!area) lastWholePutSerial_ = serial;
   // Sent when the main loop next flushes, before it waits.
+}
+
+PanelDrawing* X11MascotPlatform::drawing() {
+  if (drawing_ == nullptr && !failed_) {
+    drawing_ = openDrawingLibrary();
+    if (drawing_ == nullptr) {
+      // A broken installation: nothing can be shown, so perch ends rather than run on unseen.
+      failed_ = true;
+      terminate();
+    }
+  }
+  return drawing_.get();
+}
+
+void X11MascotPlatform::prepareDrawing() {
+  if (drawing_ != nullptr || drawingIdle_ != 0) return;
+  drawingIdle_ = g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer data) -> gboolean {
+        auto* self = static_cast<X11MascotPlatform*>(data);
+        self->drawingIdle_ = 0;
+        if (!self->terminated_) self->drawing();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
 }
 
 void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool composited,

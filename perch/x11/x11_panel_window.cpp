@@ -2,7 +2,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo-xlib.h>
 
 #include <vector>
 
@@ -98,9 +97,6 @@ void X11MascotPlatform::applyGeometry() {
   if (part == shown_) return;
   if (g.width != shown_.window.width || g.height != shown_.window.height) {
     XMoveResizeWindow(display_, window_, g.x, g.y, g.width, g.height);
-    if (surface_ != nullptr) {
-      cairo_xlib_surface_set_size(surface_, static_cast<int>(g.width), static_cast<int>(g.height));
-    }
   } else if (g.x != shown_.window.x || g.y != shown_.window.y) {
     XMoveWindow(display_, window_, g.x, g.y);
   }
