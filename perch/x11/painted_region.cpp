@@ -121,11 +121,18 @@ void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int hei
   const std::int32_t threshold = std::max<std::int32_t>(minAlpha, 1);
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    // Four clear or four opaque pixels stay as they are; any others go by the rule together.
+    // Four clear or four opaque pixels stay as they are; four too faint to keep (the union of
+    // their alphas, at least the largest, below the threshold) are cleared; any others go by the
+    // rule together.
     auto four = [&](std::uint8_t* at) {
       std::uint32_t p[4];
       std::memcpy(p, at, sizeof p);
-      if ((p[0] | p[1] | p[2] | p[3]) == 0 || (p[0] & p[1] & p[2] & p[3]) >= 0xff000000u) return;
+      const std::uint32_t any = p[0] | p[1] | p[2] | p[3];
+      if (any == 0 || (p[0] & p[1] & p[2] & p[3]) >= 0xff000000u) return;
+      if (static_cast<std::int32_t>(any >> 24) < threshold) {
+        std::memset(at, 0, sizeof p);
+        return;
+      }
       flattenFour(at, threshold);
     };
     int x = 0;
