@@ -3,8 +3,8 @@
 // Start-up: exec to the "ready" line, against the whole run of `xdpyinfo` on the same display as
 // the floor for any X client, started the same way in alternating pairs. Then CPU while idle
 // (the goal is none: no wake-ups), CPU over one 3-second start feedback without and with a
-// compositor (xcompmgr), and peak RSS. Prints each figure beside its goal and whether it is met;
-// asserts nothing.
+// compositor (xcompmgr), the median of five, and peak RSS. Prints each figure beside its goal and
+// whether it is met; asserts nothing.
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,38 +37,51 @@ double millisSince(Clock::time_point start) {
 
 const char* verdict(bool met) { return met ? "met" : "MISSED"; }
 
+constexpr int feedbacksMeasured = 5;
+
 struct Feedback {
-  double seconds = 0, share = 0;
-  bool completed = false;
+  std::vector<double> shares;  // percent of one core over each whole feedback
+  double seconds = 0;          // the longest of them
+  bool completed = true;
   long peakKb = 0;
 };
 
-// A fresh perch shown, left idle a moment, then through one whole start feedback.
+// A fresh perch shown, left idle a moment, then through several whole start feedbacks one after
+// another: each is measured on its own, and their median judged, as one run on a shared machine
+// can read double.
 Feedback measureFeedback(const std::vector<std::string>& env) {
   e2e::ChildProcess perch({PERCH_BINARY}, env);
   perch.readLine(10s);
   perch.write("{\"command\":\"show\",\"x\":100,\"y\":100}\n");
   std::this_thread::sleep_for(500ms);
   Feedback f;
-  const long long before = e2e::cpuNanoseconds(perch.pid());
-  const auto began = Clock::now();
-  perch.write("{\"command\":\"startFeedback\"}\n");
-  f.completed = perch.readLine(10s).has_value();
-  f.seconds = millisSince(began) / 1000;
-  const long long used = e2e::cpuNanoseconds(perch.pid()) - before;
-  f.share = 100.0 * double(used) / 1e9 / f.seconds;
+  for (int i = 0; i < feedbacksMeasured; ++i) {
+    const long long before = e2e::cpuNanoseconds(perch.pid());
+    const auto began = Clock::now();
+    perch.write("{\"command\":\"startFeedback\"}\n");
+    f.completed = perch.readLine(10s).has_value() && f.completed;
+    const double seconds = millisSince(began) / 1000;
+    const long long used = e2e::cpuNanoseconds(perch.pid()) - before;
+    f.shares.push_back(100.0 * double(used) / 1e9 / seconds);
+    f.seconds = std::max(f.seconds, seconds);
+    std::this_thread::sleep_for(300ms);
+  }
   f.peakKb = std::atol(e2e::peakRss(perch.pid()).c_str());
   perch.closeStdin();
   perch.waitExit(5s);
   return f;
 }
 
-void printFeedback(const char* where, const Feedback& f) {
+void printFeedback(const char* where, Feedback f) {
+  std::sort(f.shares.begin(), f.shares.end());
+  const double median = f.shares[f.shares.size() / 2];
   std::printf(
-      "perch CPU over one start feedback, %s (%.2f s%s): %.2f%% of one core "
-      "(goal <= %.0f%%: %s)\n",
-      where, f.seconds, f.completed ? "" : ", no completion seen", f.share, feedbackCpuGoal,
-      verdict(f.share <= feedbackCpuGoal));
+      "perch CPU over one start feedback, %s (median of %zu, %.2f to %.2f%%, each at most %.2f "
+      "s%s): "
+      "%.2f%% of one core (goal <= %.0f%%: %s)\n",
+      where, f.shares.size(), f.shares.front(), f.shares.back(), f.seconds,
+      f.completed ? "" : ", a completion not seen", median, feedbackCpuGoal,
+      verdict(median <= feedbackCpuGoal));
 }
 
 }  // namespace
