@@ -153,5 +153,16 @@ int main(int argc, char** argv) {
   }
   std::printf("perch peak RSS: %ld kB (goal <= %ld kB: %s)\n", peakKb, peakRssGoalKb,
               verdict(peakKb > 0 && peakKb <= peakRssGoalKb));
+  {
+    // The reference: the least any program holds that opens the display, runs a GLib loop and
+    // draws perch's label with pango on cairo.
+    e2e::ChildProcess floor({TEXT_FLOOR_BINARY}, env);
+    const auto line = floor.readLine(10s);
+    floor.waitExit(5s);
+    std::printf(
+        "  reference: the display, a GLib loop and the label drawn with pango on cairo alone: "
+        "%s kB\n",
+        line ? line->c_str() : "?");
+  }
   return 0;
 }
