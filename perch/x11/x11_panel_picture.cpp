@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
 
 #include "drawing_library.h"
@@ -70,9 +71,15 @@ void X11MascotPlatform::redraw() {
     pixels = {frame, upload_->stride(), w, h};
   } else {
     if (pictureFrame_.width != w || pictureFrame_.height != h) {
-      picture_.assign(static_cast<std::size_t>(w) * h * 4, 0);
-      pictureFrame_ = {picture_.data(), w * 4, w, h};
       drawing->forget();
+      try {
+        picture_.assign(static_cast<std::size_t>(w) * h * 4, 0);
+      } catch (const std::bad_alloc&) {
+        picture_ = {};  // out of memory: the window keeps its last picture
+        pictureFrame_ = {};
+        return;
+      }
+      pictureFrame_ = {picture_.data(), w * 4, w, h};
     }
     pixels = pictureFrame_;
   }
