@@ -40,6 +40,7 @@ struct ConvertedWindow {
   Display* display = nullptr;
   unsigned long window = 0;
   void* visual = nullptr;
+  int depth = 0;
   int width = 0, height = 0;
 };
 

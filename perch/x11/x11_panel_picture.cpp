@@ -108,9 +108,10 @@ void X11MascotPlatform::showPicture(std::optional<PixelRect> area) {
     // Only a window whose pixels are not the picture's own words comes here: it is converted.
     if (drawing_ == nullptr) return;  // nothing was drawn yet
     sent = area.value_or(PixelRect{0, 0, pictureFrame_.width, pictureFrame_.height});
-    drawing_->putConverted({display_, window_, visual_, static_cast<int>(shown_.window.width),
-                            static_cast<int>(shown_.window.height)},
-                           pictureFrame_, sent);
+    drawing_->putConverted(
+        {display_, window_, visual_, depth_, static_cast<int>(shown_.window.width),
+         static_cast<int>(shown_.window.height)},
+        pictureFrame_, sent);
   }
   lastPutSerial_ = serial;
   lastPutArea_ = sent;
