@@ -1,6 +1,7 @@
 // What the X11 backend draws its window's pictures with, behind a seam that no drawing header
-// crosses: the cairo and pango stack lives in a library of its own (perch/x11/drawing_library.*),
-// opened after start-up, so that perch maps only Xlib and GLib before it is ready. No X header.
+// crosses: the cairo and pango stack lives in a library of its own (perch-drawing.so, its side in
+// cairo_panel_drawing.cpp), which drawing_library.cpp opens after start-up, so that perch maps only
+// Xlib and GLib before it is ready. No X header.
 #pragma once
 
 #include <cstdint>

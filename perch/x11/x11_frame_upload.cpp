@@ -7,6 +7,7 @@
 #include <sys/shm.h>
 #include <sys/socket.h>
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,12 +24,12 @@ bool localConnection(Display* display) {
   return address.ss_family == AF_UNIX;
 }
 
-bool nativeByteOrder(Display* display) {
-  const std::uint32_t probe = 1;
-  std::uint8_t first;
-  std::memcpy(&first, &probe, 1);
-  return ImageByteOrder(display) == (first == 1 ? LSBFirst : MSBFirst);
+// The byte order of this machine's words, in Xlib's terms.
+int nativeImageByteOrder() {
+  return std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
 }
+
+bool nativeByteOrder(Display* display) { return ImageByteOrder(display) == nativeImageByteOrder(); }
 
 }  // namespace
 
@@ -146,10 +147,7 @@ std::uint8_t* X11FrameUpload::frame(int width, int height) {
         return nullptr;
       }
       // The picture's words as this machine holds them; Xlib converts for the server.
-      const std::uint32_t probe = 1;
-      std::uint8_t first;
-      std::memcpy(&first, &probe, 1);
-      image_->byte_order = first == 1 ? LSBFirst : MSBFirst;
+      image_->byte_order = nativeImageByteOrder();
     }
   }
   // The server reads a shared frame after the request; it must be done before the next one.
