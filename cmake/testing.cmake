@@ -1,0 +1,14 @@
+# add_glib_gtests(TARGET [LABELS ...]): lists TARGET's GoogleTest cases with ctest, run as the
+# programs that draw with pango or link GLib need them under the leak checker: GLib's slices as
+# plain allocations, so that a lost pango or GLib object shows, and the shared suppressions for
+# what fontconfig and Xlib keep on purpose.
+function(add_glib_gtests target)
+  cmake_parse_arguments(ARG "" "" "LABELS" ${ARGN})
+  set(properties
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/perch/tests/lsan.supp:print_suppressions=0"
+    ENVIRONMENT_MODIFICATION "G_SLICE=set:always-malloc")
+  if(ARG_LABELS)
+    list(APPEND properties LABELS ${ARG_LABELS})
+  endif()
+  gtest_discover_tests(${target} PROPERTIES ${properties})
+endfunction()
