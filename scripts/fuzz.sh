@@ -10,13 +10,14 @@
 #   scripts/fuzz.sh 3600     # an hour each
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
 
 seconds=${1:-30}
 dir=build-fuzz
 
 echo "== $dir: configure and build" >&2
 cmake -S . -B "$dir" -G Ninja -DFUZZ=ON -DWERROR=ON -DBUILD_TESTING=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$clang_cxx" >/dev/null
 cmake --build "$dir" --target perch_line_fuzzer perch_reader_fuzzer vigil_monitor_fuzzer
 
 mkdir -p "$dir/crashes"
