@@ -13,10 +13,14 @@
 namespace e2e {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env) {
+                           const std::vector<std::string>& env, Output output) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     return;
+  }
+  if (output == Output::readerGone) {
+    close(out[0]);
+    out[0] = -1;
   }
   pid_ = fork();
   if (pid_ == 0) {

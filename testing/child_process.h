@@ -15,8 +15,13 @@ using namespace std::chrono_literals;
 
 class ChildProcess {
  public:
+  // Where the program's standard output goes: a pipe the test reads, or a pipe whose reading end
+  // is already closed when the program starts (a host that went away before it wrote a line).
+  enum class Output { piped, readerGone };
+
   // `env` entries ("NAME=value") are added to this process's environment.
-  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+               Output output = Output::piped);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

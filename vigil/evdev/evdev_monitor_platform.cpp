@@ -62,15 +62,11 @@ std::set<unsigned> trackedKeysHeld(libevdev* device) {
 
 EvdevMonitorPlatform::EvdevMonitorPlatform()
     : facts_(evdevFacts()), output_([this] { stop(); }), signals_([this] { stop(); }) {
-  loop_ = g_main_loop_new(nullptr, FALSE);
   // The host closing our standard output ends the run quietly (output_); so does a polite signal
   // (signals_).
 }
 
-EvdevMonitorPlatform::~EvdevMonitorPlatform() {
-  closeAll();
-  g_main_loop_unref(loop_);
-}
+EvdevMonitorPlatform::~EvdevMonitorPlatform() { closeAll(); }
 
 bool EvdevMonitorPlatform::isProcessTrusted(bool) {
   discover();
@@ -110,12 +106,12 @@ void EvdevMonitorPlatform::observeKeyboardDevices() {}
 
 void EvdevMonitorPlatform::runLoop() {
   if (!attached_) return;
-  g_main_loop_run(loop_);
+  loop_.run();
 }
 
 void EvdevMonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
 
-void EvdevMonitorPlatform::stop() { g_main_loop_quit(loop_); }
+void EvdevMonitorPlatform::stop() { loop_.quit(); }
 
 void EvdevMonitorPlatform::discover() {
   struct stat info {};

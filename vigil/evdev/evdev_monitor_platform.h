@@ -17,6 +17,7 @@
 #include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
+#include "quittable_loop.h"
 #include "termination_signals.h"
 
 struct libevdev;
@@ -70,9 +71,9 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   void stop();
 
   PlatformFacts facts_;
+  QuittableLoop loop_;  // before the sources whose callbacks end it
   GlibStdoutWriter output_;
   TerminationSignals signals_;
-  GMainLoop* loop_ = nullptr;
 
   udev* udev_ = nullptr;
   udev_monitor* udevMonitor_ = nullptr;

@@ -125,6 +125,20 @@ TEST_F(VigilTest, HostClosingStdoutEndsTheRunWithStatusZero) {
   EXPECT_TRUE(e2e::exitedCleanly(status)) << "status " << *status;
 }
 
+// The host went away before vigil wrote its first line: that write fails before the main loop
+// runs, and the run must still end at once, with status 0, on either backend.
+TEST(VigilHostGoneTest, ExitsZeroWithinASecondWhenNobodyReadsFromTheStart) {
+  e2e::XvfbServer server;
+  ASSERT_TRUE(server.running());
+  for (const char* backend : {"x11", "evdev"}) {
+    ChildProcess vigil({VIGIL_BINARY, "--backend", backend}, {"DISPLAY=" + server.display()},
+                       ChildProcess::Output::readerGone);
+    const auto status = vigil.waitExit(1s);
+    EXPECT_TRUE(e2e::exitedCleanly(status)) << backend << (status ? "" : ": still running");
+    EXPECT_EQ(vigil.errorOutput(), "") << backend;
+  }
+}
+
 TEST(VigilServerLossTest, HeldKeysAreReportedUpBeforeDegradedWhenTheServerDies) {
   e2e::XvfbServer server;
   ASSERT_TRUE(server.running());

@@ -41,14 +41,12 @@ struct X11MonitorPlatform::XSource {
 
 X11MonitorPlatform::X11MonitorPlatform()
     : facts_(linuxFacts()), output_([this] { stop(); }), signals_([this] { stop(); }) {
-  loop_ = g_main_loop_new(nullptr, FALSE);
   // The host closing our standard output ends the run quietly (output_); so does a polite signal
   // (signals_).
 }
 
 X11MonitorPlatform::~X11MonitorPlatform() {
   if (display_ != nullptr) XCloseDisplay(display_);
-  g_main_loop_unref(loop_);
 }
 
 bool X11MonitorPlatform::isProcessTrusted(bool) { return true; }
@@ -120,12 +118,12 @@ void X11MonitorPlatform::observeKeyboardDevices() {}
 void X11MonitorPlatform::runLoop() {
   // Without the X connection nothing is left to watch: return rather than idle forever.
   if (!attachedSource_) return;
-  g_main_loop_run(loop_);
+  loop_.run();
 }
 
 void X11MonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
 
-void X11MonitorPlatform::stop() { g_main_loop_quit(loop_); }
+void X11MonitorPlatform::stop() { loop_.quit(); }
 
 gboolean X11MonitorPlatform::prepareX(GSource* source, gint* timeout) {
   Display* display = reinterpret_cast<XSource*>(source)->owner->display_;

@@ -11,6 +11,7 @@
 #include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
+#include "quittable_loop.h"
 #include "termination_signals.h"
 #include "x11_key_translation.h"
 
@@ -48,13 +49,13 @@ class X11MonitorPlatform final : public MonitorPlatform {
   void stop();
 
   PlatformFacts facts_;
+  QuittableLoop loop_;  // before the sources whose callbacks end it
   GlibStdoutWriter output_;
   TerminationSignals signals_;
   Display* display_ = nullptr;
   int xiOpcode_ = 0;
   HotkeyMonitor* monitor_ = nullptr;
   X11ModifierFlags modifierFlags_;
-  GMainLoop* loop_ = nullptr;
   bool attachedSource_ = false;
 };
 
