@@ -85,7 +85,7 @@ void HotkeyMonitor::handleEvent(std::uint32_t type, const KeyEvent& event) {
     }
     return;
   }
-  if (type != EventType::flagsChanged) return;
+  if (type != EventType::flagsChanged || !listening_) return;
 
   auto row = keyCodeMap.find(event.keyCode);
   if (row == keyCodeMap.end()) return;
@@ -95,6 +95,12 @@ void HotkeyMonitor::handleEvent(std::uint32_t type, const KeyEvent& event) {
   } else {
     if (modifierKeysDown_.erase(key.name) > 0) emit(HotkeyEvent{key.name, HotkeyState::up});
   }
+}
+
+void HotkeyMonitor::setListening(bool listening) {
+  if (listening == listening_) return;
+  listening_ = listening;
+  if (!listening) releaseTrackedModifiers();
 }
 
 void HotkeyMonitor::handleTapLost(std::string_view message) {

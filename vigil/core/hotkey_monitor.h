@@ -36,6 +36,12 @@ class HotkeyMonitor {
   // The tap is gone for good (its connection broke): every held key is reported up first.
   void handleTapLost(std::string_view message);
 
+  // Whether the keys the backend delivers are the user's to hear: false while the user's session
+  // is locked or not in front. Going deaf reports every held key up once and then nothing of the
+  // keys; coming back, keys held across the change count as held at start (never reported down).
+  void setListening(bool listening);
+  bool listening() const { return listening_; }
+
   const std::unordered_map<std::int64_t, ModifierKey> keyCodeMap;
   const std::set<std::string>& modifierKeysDown() const { return modifierKeysDown_; }
   bool holdsEventTap() const { return eventTap_ != nullptr; }
@@ -51,6 +57,7 @@ class HotkeyMonitor {
   PlatformRef eventTap_;
   PlatformRef runLoopSource_;
   std::set<std::string> modifierKeysDown_;
+  bool listening_ = true;
 };
 
 // The tap callback's body: `userInfo` is the monitor, not owned; a null one does nothing.

@@ -325,6 +325,46 @@ TEST_F(HotkeyMonitorTest, LostTapReportsEveryHeldKeyUpBeforeDegraded) {
   EXPECT_TRUE(monitor.modifierKeysDown().empty());
 }
 
+// --- listening -------------------------------------------------------------------------------
+
+// The session locked or sent to the background silences the keys; held keys are released once.
+TEST_F(HotkeyMonitorTest, NotListeningReleasesHeldKeysOnceAndSilencesTheKeysUntilReturn) {
+  startQuietly();
+  enum Kind { key, deaf, hear, tapDisabled };
+  const struct {
+    Kind kind;
+    std::int64_t keyCode;
+    std::uint64_t flags;
+    Lines lines;
+  } steps[] = {
+      {key, 56, F::shift, {down("left_shift")}},
+      {key, 55, F::shift | F::command, {down("left_command")}},
+      {deaf, 0, 0, {up("left_command"), up("left_shift")}},
+      {deaf, 0, 0, {}},
+      {key, 58, F::shift | F::command | F::alternate, {}},
+      {key, 55, F::shift | F::alternate, {}},
+      {tapDisabled, 0, 0, {kReady}},  // the tap's own state still reaches the host
+      {hear, 0, 0, {}},
+      {hear, 0, 0, {}},
+      // Held across the change: their releases say nothing, as for keys held at start.
+      {key, 58, F::shift, {}},
+      {key, 56, 0, {}},
+      {key, 60, F::shift, {down("right_shift")}},
+      {key, 60, 0, {up("right_shift")}},
+      // A change while nothing is held writes nothing.
+      {deaf, 0, 0, {}},
+      {hear, 0, 0, {}},
+      {key, 56, F::shift, {down("left_shift")}},
+  };
+  int row = 0;
+  for (const auto& step : steps) {
+    if (step.kind == key) flagsChanged(step.keyCode, step.flags);
+    if (step.kind == deaf || step.kind == hear) monitor.setListening(step.kind == hear);
+    if (step.kind == tapDisabled) monitor.handleEvent(EventType::tapDisabledByTimeout, {});
+    EXPECT_EQ(platform.takeLines(), step.lines) << "step " << row++;
+  }
+}
+
 TEST_F(HotkeyMonitorTest, TapCallbackWithoutMonitorDoesNothing) {
   startQuietly();
   deliverTapEvent(nullptr, EventType::flagsChanged, KeyEvent{56, F::shift});
