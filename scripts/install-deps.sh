@@ -15,6 +15,8 @@ packages=(
   libudev-dev libevdev-dev udev
   # a sans font for the mascot's text, and SVG avatars
   fonts-dejavu-core librsvg2-common
+  # logind mocked on a private bus for vigil's session tests: a bus daemon, python3-dbusmock
+  dbus-daemon python3-dbusmock
   # a display for tests and for machines without one, and the X tools the tests compare against
   xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr picom
   # a Wayland session for vigil's end-to-end tests: headless sway with Xwayland

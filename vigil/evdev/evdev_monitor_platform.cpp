@@ -61,7 +61,10 @@ std::set<unsigned> trackedKeysHeld(libevdev* device) {
 }  // namespace
 
 EvdevMonitorPlatform::EvdevMonitorPlatform()
-    : facts_(evdevFacts()), output_([this] { stop(); }), signals_([this] { stop(); }) {
+    : facts_(evdevFacts()),
+      output_([this] { stop(); }),
+      signals_([this] { stop(); }),
+      session_([this](bool listening) { setListening(listening); }) {
   // The host closing our standard output ends the run quietly (output_); so does a polite signal
   // (signals_).
 }
@@ -318,6 +321,27 @@ void EvdevMonitorPlatform::onUdevEvent() {
     }
     udev_device_unref(device);
   }
+}
+
+// Every keyboard of the machine reaches us, whoever is in front and whether the screen is locked:
+// the monitor stops listening while the user's session is not in front or locked. Back in front,
+// each keyboard's state is read fresh, and what it holds then counts as held before vigil saw it.
+void EvdevMonitorPlatform::setListening(bool listening) {
+  if (monitor_ == nullptr) return;
+  if (listening) {
+    std::vector<EvdevKeyboards::KeyboardId> ids;
+    for (const auto& [id, keyboard] : keyboards_) ids.push_back(id);
+    for (EvdevKeyboards::KeyboardId id : ids) {
+      auto found = keyboards_.find(id);
+      if (found == keyboards_.end()) continue;
+      readKeyboard(*found->second);  // what is still queued, heard by nobody
+      found = keyboards_.find(id);
+      if (found == keyboards_.end()) continue;  // unplugged meanwhile
+      merged_.remove(id);
+      merged_.add(id, trackedKeysHeld(found->second->device));
+    }
+  }
+  monitor_->setListening(listening);
 }
 
 void EvdevMonitorPlatform::deliver(const std::vector<KeyEvent>& events) {

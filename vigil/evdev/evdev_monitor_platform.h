@@ -18,6 +18,7 @@
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
 #include "quittable_loop.h"
+#include "session_watch.h"
 #include "termination_signals.h"
 
 struct libevdev;
@@ -68,6 +69,7 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   void closeAll();
   void onUdevEvent();
   void deliver(const std::vector<KeyEvent>& events);
+  void setListening(bool listening);
   void stop();
 
   PlatformFacts facts_;
@@ -84,6 +86,7 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   EvdevKeyboards merged_;
   HotkeyMonitor* monitor_ = nullptr;
   bool attached_ = false;
+  SessionWatch session_;  // last: its reports reach everything above
 };
 
 }  // namespace vigil

@@ -40,7 +40,14 @@ struct X11MonitorPlatform::XSource {
 };
 
 X11MonitorPlatform::X11MonitorPlatform()
-    : facts_(linuxFacts()), output_([this] { stop(); }), signals_([this] { stop(); }) {
+    : facts_(linuxFacts()),
+      output_([this] { stop(); }),
+      signals_([this] { stop(); }),
+      // Raw events keep coming while a locker holds the keyboard, and while another session is
+      // in front: the monitor stops listening then.
+      session_([this](bool listening) {
+        if (monitor_ != nullptr) monitor_->setListening(listening);
+      }) {
   // The host closing our standard output ends the run quietly (output_); so does a polite signal
   // (signals_).
 }

@@ -12,6 +12,7 @@
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
 #include "quittable_loop.h"
+#include "session_watch.h"
 #include "termination_signals.h"
 #include "x11_key_translation.h"
 
@@ -52,6 +53,7 @@ class X11MonitorPlatform final : public MonitorPlatform {
   QuittableLoop loop_;  // before the sources whose callbacks end it
   GlibStdoutWriter output_;
   TerminationSignals signals_;
+  SessionWatch session_;
   Display* display_ = nullptr;
   int xiOpcode_ = 0;
   HotkeyMonitor* monitor_ = nullptr;
