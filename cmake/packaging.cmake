@@ -11,6 +11,11 @@ if(TARGET perch_drawing)
   install(TARGETS perch_drawing LIBRARY DESTINATION ${PERCH_DRAWING_INSTALL_DIR})
 endif()
 
+# The udev rule that grants the keyboards to the active local session only: an example that
+# the user installs, never active by itself.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-vigil-uaccess.rules
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/perch-vigil/examples)
+
 # The manual pages are written in scdoc and turned into roff here, carrying the project's version.
 find_program(SCDOC scdoc)
 if(SCDOC)

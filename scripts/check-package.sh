@@ -20,11 +20,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# 1. The install holds the two programs, perch's drawing library and the pages, nothing else.
+# 1. The install holds the two programs, perch's drawing library, vigil's example udev rule and
+# the pages, nothing else.
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 installed=$(cd "$work/prefix" && find . -type f -o -type l | sort | tr '\n' ' ')
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-expected="./bin/perch ./bin/vigil ./lib/$multiarch/perch/perch-drawing.so ./share/man/man1/perch.1 \
+expected="./bin/perch ./bin/vigil ./lib/$multiarch/perch/perch-drawing.so \
+./share/doc/perch-vigil/examples/70-vigil-uaccess.rules ./share/man/man1/perch.1 \
 ./share/man/man1/vigil.1 "
 [ "$installed" = "$expected" ] || fail "cmake --install put: $installed (expected: $expected)"
 pass "cmake --install: ${installed% }"
@@ -65,7 +67,7 @@ pass "dependencies from the binaries: $(echo "$depends" | tr ',' '\n' | wc -l) p
 dpkg-deb -x "$deb" "$work/root"
 for file in usr/bin/perch usr/bin/vigil usr/lib/$multiarch/perch/perch-drawing.so usr/share/man/man1/perch.1.gz \
     usr/share/man/man1/vigil.1.gz usr/share/doc/perch-vigil/copyright \
-    usr/share/doc/perch-vigil/changelog.gz; do
+    usr/share/doc/perch-vigil/changelog.gz usr/share/doc/perch-vigil/examples/70-vigil-uaccess.rules; do
   [ -e "$work/root/$file" ] || fail "the package lacks /$file"
 done
 Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &

@@ -6,8 +6,10 @@
 namespace vigil {
 
 const char* const kInputGroupMessage =
-    "Reading the keyboards needs membership of the input group: add this user to it "
-    "(sudo usermod -aG input USER), then log out and log in again.";
+    "Reading the keyboards needs membership of the input group (sudo usermod -aG input USER, "
+    "then log in again) or, narrower, the udev rule "
+    "/usr/share/doc/perch-vigil/examples/70-vigil-uaccess.rules copied to /etc/udev/rules.d/, "
+    "which lets only the active local session read them.";
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
