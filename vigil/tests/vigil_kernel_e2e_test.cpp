@@ -10,10 +10,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "mock_logind.h"
 #include "uinput_keyboard.h"
 
 namespace {
@@ -203,10 +205,11 @@ class VigilOnKernel : public ::testing::Test {
     EXPECT_EQ(vigil->errorOutput(), "");
   }
 
-  void startVigil(const std::vector<std::string>& prefix = {}) {
+  void startVigil(const std::vector<std::string>& prefix = {},
+                  const std::vector<std::string>& env = {}) {
     auto argv = prefix;
     argv.push_back(vigilPath);
-    vigil = std::make_unique<ChildProcess>(argv);
+    vigil = std::make_unique<ChildProcess>(argv, env);
   }
 
   void perform(const Step& step, const std::vector<json>& lines) {
@@ -287,6 +290,59 @@ TEST_P(VigilScenario, Run) {
 
 INSTANTIATE_TEST_SUITE_P(Keys, VigilScenario, ::testing::ValuesIn(scenarios()),
                          [](const auto& info) { return info.param.name; });
+
+// Every keyboard of the machine reaches vigil: it hears them only while its session, as logind
+// (mocked on a private bus) tells it, is in front and unlocked.
+TEST_F(VigilOnKernel, KeysOfALockedOrInactiveSessionAreNotHeard) {
+  e2e::MockLogind logind;
+  ASSERT_TRUE(logind.running()) << "no mock logind (python3-dbusmock, dbus-daemon)";
+  startVigil({}, {"DBUS_SYSTEM_BUS_ADDRESS=" + logind.address(),
+                  std::string("XDG_SESSION_ID=") + e2e::MockLogind::sessionId});
+  for (const char* state : {"starting", "capability", "ready"}) {
+    ASSERT_TRUE(vigil->readLine(kLineTimeout)) << state;
+  }
+  UinputKeyboard& keyboard = *keyboards[kFirst];
+  const std::pair<const char*, std::function<void(bool)>> changes[] = {
+      {"locked", [&](bool away) { logind.setLocked(away); }},
+      {"inactive", [&](bool away) { logind.setActive(!away); }},
+  };
+  for (const auto& [name, away] : changes) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(keyboard.send(KEY_LEFTSHIFT, 1));
+    ASSERT_TRUE(nextLineIs(*vigil, down("left_shift")));
+    away(true);
+    ASSERT_TRUE(nextLineIs(*vigil, up("left_shift")));
+    // Typed while away: a tap, a release, and a key still held at the return.
+    for (auto [code, value] :
+         {std::pair{KEY_LEFTALT, 1}, {KEY_LEFTALT, 0}, {KEY_LEFTSHIFT, 0}, {KEY_LEFTCTRL, 1}}) {
+      ASSERT_TRUE(keyboard.send(code, value));
+    }
+    away(false);
+    // vigil learns of the return on its own time: tap until it hears again.
+    std::optional<std::string> first;
+    for (int tries = 0; tries < 50 && !first; ++tries) {
+      ASSERT_TRUE(keyboard.send(KEY_RIGHTALT, 1));
+      ASSERT_TRUE(keyboard.send(KEY_RIGHTALT, 0));
+      first = vigil->readLine(200ms);
+    }
+    ASSERT_TRUE(first) << "keys never flowed again";
+    EXPECT_EQ(json::parse(*first, nullptr, false), down("right_alt"));
+    EXPECT_TRUE(nextLineIs(*vigil, up("right_alt")));
+    // Held across the return: its release says nothing; the marker's lines come first.
+    ASSERT_TRUE(keyboard.send(KEY_LEFTCTRL, 0));
+    ASSERT_TRUE(keyboard.send(KEY_RIGHTSHIFT, 1));
+    ASSERT_TRUE(keyboard.send(KEY_RIGHTSHIFT, 0));
+    EXPECT_TRUE(nextLineIs(*vigil, down("right_shift")));
+    EXPECT_TRUE(nextLineIs(*vigil, up("right_shift")));
+  }
+}
+
+// The host went away before vigil's first line: the run still ends at once, with status 0.
+TEST_F(VigilOnKernel, NobodyReadingFromTheStartEndsTheRunWithinASecond) {
+  ChildProcess gone({vigilPath}, {}, ChildProcess::Output::readerGone);
+  EXPECT_TRUE(e2e::exitedCleanly(gone.waitExit(1s)));
+  EXPECT_EQ(gone.errorOutput(), "");
+}
 
 // Without the input group's rights no keyboard opens: vigil says so, fails as the X11 backend
 // does without a display, and exits 0, never "ready" with some keyboards missing.
