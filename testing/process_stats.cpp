@@ -37,11 +37,14 @@ long long cpuNanoseconds(pid_t pid) {
   return any ? total : -1;
 }
 
-std::string peakRss(pid_t pid) {
+std::string peakRss(pid_t pid) { return statusField(pid, "VmHWM"); }
+
+std::string statusField(pid_t pid, const std::string& name) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  const std::string prefix = name + ":";
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) {
-      auto value = line.substr(6);
+    if (line.rfind(prefix, 0) == 0) {
+      auto value = line.substr(prefix.size());
       return value.substr(value.find_first_not_of(" \t"));
     }
   }

@@ -15,6 +15,8 @@ long cpuTicks(pid_t pid);
 long long cpuNanoseconds(pid_t pid);
 // Peak resident set size ("VmHWM"), as /proc prints it, e.g. "5176 kB".
 std::string peakRss(pid_t pid);
+// A field of /proc/PID/status as it prints it ("RssAnon" gives e.g. "884 kB"); "?" if none.
+std::string statusField(pid_t pid, const std::string& name);
 
 struct Percentiles {
   double p50 = 0, p99 = 0;

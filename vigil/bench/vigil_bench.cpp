@@ -4,17 +4,23 @@
 // event from its injection to its line on vigil's standard output; then the same against
 // `xinput test-xi2 --root` (to the end of its RawKeyPress/RawKeyRelease block) as the reference.
 // Also prints vigil's CPU ticks over idle seconds and its peak RSS, and what a host that stopped
-// reading gets, and what vigil holds, after many presses. Prints figures, asserts none.
+// reading gets, and what vigil holds, after many presses. vigil follows a login session of logind
+// mocked on a private system bus throughout (python3-dbusmock), and the time from its start to
+// "ready" is printed with that bus and with none. Prints figures, asserts none.
+// VIGIL=PATH measures that binary instead of the build's own.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "child_process.h"
+#include "mock_logind.h"
 #include "process_stats.h"
 #include "xtest_keyboard.h"
 #include "xvfb_server.h"
@@ -46,6 +52,19 @@ Figures timeEvents(e2e::XTestKeyboard& keyboard, int pairs,
     }
   }
   return {e2e::percentiles(std::move(us)), missed};
+}
+
+// The median time from starting vigil to its "ready" line, over `runs` starts.
+double medianStartMs(const std::string& vigilPath, const std::vector<std::string>& env, int runs) {
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    e2e::ChildProcess vigil({vigilPath, "--backend", "x11"}, env);
+    for (int line = 0; line < 3; ++line) vigil.readLine(5s);
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms.empty() ? 0 : ms[ms.size() / 2];
 }
 
 // A fresh vigil whose host stops reading while `pairs` press/release pairs are injected, then
@@ -82,13 +101,23 @@ int main(int argc, char** argv) {
   const int pairs = argc > 1 ? std::atoi(argv[1]) : 2000;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 5;
   std::string vigilPath = std::string(VIGIL_BINARY);
+  if (const char* other = std::getenv("VIGIL")) vigilPath = other;
 
   e2e::XvfbServer server;
   if (!server.running()) {
     std::fprintf(stderr, "vigil_bench: Xvfb did not start\n");
     return 1;
   }
-  const std::vector<std::string> env{"DISPLAY=" + server.display()};
+  e2e::MockLogind logind;
+  const std::vector<std::string> noBus{"DISPLAY=" + server.display(),
+                                       "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/bus_socket"};
+  std::vector<std::string> env{"DISPLAY=" + server.display()};
+  if (logind.running()) {
+    env.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + logind.address());
+    env.push_back(std::string("XDG_SESSION_ID=") + e2e::MockLogind::sessionId);
+  }
+  std::printf("session watch: %s\n", logind.running() ? "a logind session, mocked on a private bus"
+                                                      : "no mock logind: vigil runs without a bus");
   e2e::XTestKeyboard keyboard(server.display());
 
   e2e::ChildProcess vigil({vigilPath, "--backend", "x11"}, env);  // the keys come from this Xvfb
@@ -99,6 +128,8 @@ int main(int argc, char** argv) {
 
   Figures mine = timeEvents(keyboard, pairs, [&](bool) { return vigil.readLine(2s).has_value(); });
   std::string rss = e2e::peakRss(vigil.pid());
+  const std::string anonymous = e2e::statusField(vigil.pid(), "RssAnon");
+  const std::string fileBacked = e2e::statusField(vigil.pid(), "RssFile");
 
   e2e::ChildProcess xinput({"/usr/bin/xinput", "test-xi2", "--root"}, env);
   // Its device list comes first; a first event shows it is listening.
@@ -128,7 +159,11 @@ int main(int argc, char** argv) {
                 mine.latency.p50 / reference.latency.p50, mine.latency.p99 / reference.latency.p99);
   }
   std::printf("vigil CPU over %d idle seconds: %ld ticks (goal 0)\n", idleSeconds, idleTicks);
-  std::printf("vigil peak RSS: %s\n", rss.c_str());
+  std::printf("vigil peak RSS: %s (goal at most 8192 kB); now %s its own, %s of libraries\n",
+              rss.c_str(), anonymous.c_str(), fileBacked.c_str());
+  std::printf(
+      "vigil start to \"ready\", median of 20: %.1f ms with logind's bus, %.1f ms with no bus\n",
+      medianStartMs(vigilPath, env, 20), medianStartMs(vigilPath, noBus, 20));
   stalledHost(env, keyboard, 50000);
   return 0;
 }
