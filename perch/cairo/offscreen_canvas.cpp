@@ -5,12 +5,15 @@
 
 namespace perch {
 
-OffscreenCanvas::OffscreenCanvas(int width, int height, CairoCanvas::Blend blend)
-    : width_(width),
-      height_(height),
-      surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
-      cr_(cairo_create(surface_)),
-      canvas_(std::make_unique<CairoCanvas>(cr_, height, blend, &raster_)) {}
+OffscreenCanvas::OffscreenCanvas(int width, int height, CairoCanvas::Blend blend, double scale)
+    : scale_(scale),
+      width_(static_cast<int>(std::lround(width * scale))),
+      height_(static_cast<int>(std::lround(height * scale))),
+      surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_, height_)),
+      cr_(cairo_create(surface_)) {
+  if (scale != 1) cairo_scale(cr_, scale, scale);
+  canvas_ = std::make_unique<CairoCanvas>(cr_, height_ / scale, blend, &raster_);
+}
 
 OffscreenCanvas::~OffscreenCanvas() {
   canvas_.reset();
@@ -26,8 +29,8 @@ void OffscreenCanvas::clear() {
 }
 
 Color OffscreenCanvas::pixelAt(double x, double y) {
-  const int column = static_cast<int>(std::floor(x));
-  const int row = static_cast<int>(std::floor(height_ - y));
+  const int column = static_cast<int>(std::floor(x * scale_));
+  const int row = static_cast<int>(std::floor(height_ - y * scale_));
   if (column < 0 || row < 0 || column >= width_ || row >= height_) return {0, 0, 0, 0};
   cairo_surface_flush(surface_);
   const unsigned char* data = cairo_image_surface_get_data(surface_);

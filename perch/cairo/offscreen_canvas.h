@@ -1,5 +1,6 @@
-// A picture in memory: a transparent ARGB32 cairo image surface of whole points with a canvas
-// on it. Tests read its pixels, perch-render saves it as PNG, the draw benchmark times it.
+// A picture in memory: a transparent ARGB32 cairo image surface of whole points, `scale` pixels
+// to the point, with a canvas on it in points. Tests read its pixels, perch-render saves it as
+// PNG, the draw benchmark times it.
 #pragma once
 
 #include <memory>
@@ -11,14 +12,18 @@ namespace perch {
 
 class OffscreenCanvas {
  public:
-  OffscreenCanvas(int width, int height, CairoCanvas::Blend blend = CairoCanvas::Blend::ramp);
+  // `width` and `height` in points; the surface has them times `scale` in pixels, rounded.
+  OffscreenCanvas(int width, int height, CairoCanvas::Blend blend = CairoCanvas::Blend::ramp,
+                  double scale = 1);
   ~OffscreenCanvas();
   OffscreenCanvas(const OffscreenCanvas&) = delete;
   OffscreenCanvas& operator=(const OffscreenCanvas&) = delete;
 
   Canvas& canvas() { return *canvas_; }
+  // In pixels.
   int width() const { return width_; }
   int height() const { return height_; }
+  double scale() const { return scale_; }
   cairo_surface_t* surface() const { return surface_; }
 
   // Makes every pixel fully transparent again.
@@ -30,6 +35,7 @@ class OffscreenCanvas {
   bool writePng(const std::string& path);
 
  private:
+  double scale_;
   int width_, height_;
   cairo_surface_t* surface_;
   cairo_t* cr_;

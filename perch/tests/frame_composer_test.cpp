@@ -38,7 +38,7 @@ TEST(FrameComposerTest, FramesRedrawnInPartAreThoseDrawnWhole) {
   struct Case {
     const char* name;
     FrameLayout layout;
-    int width, height;  // of the picture: the part of the 220 x 144 panel on the screens
+    int width, height;  // of the picture in pixels: the part of the 220 x 144 panel on the screens
   };
   const Case cases[] = {
       {"shaped", {0, 0, 144, true}, 220, 144},
@@ -46,6 +46,9 @@ TEST(FrameComposerTest, FramesRedrawnInPartAreThoseDrawnWhole) {
       // Cut by the screens' edges on the left and top, and on the right through the rings.
       {"shaped, cut", {30, 20, 144, true}, 170, 124},
       {"composited, cut", {30, 20, 144, false}, 170, 124},
+      // At 1.5 and 2 pixels a point: the panel is 330 x 216 and 440 x 288 pixels.
+      {"composited, 1.5", {0, 0, 216, false, 1.5}, 330, 216},
+      {"shaped, cut, 2", {60, 40, 288, true, 2}, 380, 248},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

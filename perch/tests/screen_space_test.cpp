@@ -1,4 +1,5 @@
-// The part of a panel the X window shows, for panels of every size and place.
+// The part of a panel the X window shows, for panels of every size and place; points and pixels
+// at the scales desktops use.
 #include <gtest/gtest.h>
 
 #include "x11_screen_space.h"
@@ -31,6 +32,84 @@ TEST(ShownPartTest, IsThePanelsPixelsOnTheScreensAndNothingOffThem) {
     EXPECT_EQ(part.offsetX, c.expected.offsetX);
     EXPECT_EQ(part.offsetY, c.expected.offsetY);
     EXPECT_EQ(part.panelHeight, c.expected.panelHeight);
+  }
+}
+
+// The idle panel of a "show" at (100, 50) on a 1440 x 900 point screen, at each scale, and the
+// pixels on which a fraction of a pixel is rounded: half a pixel goes to the next one.
+TEST(ScreenSpaceTest, PanelsInPointsArePlacedOnThePixelsOfTheScale) {
+  struct Case {
+    double scale;
+    Rect frame;  // points
+    XRect window;
+  };
+  const Case cases[] = {
+      {1, {260, 750, 56, 56}, {260, 94, 56, 56}},
+      {1.5, {260, 750, 56, 56}, {390, 141, 84, 84}},
+      {2, {260, 750, 56, 56}, {520, 188, 112, 112}},
+      {2, {100, 706, 220, 144}, {200, 100, 440, 288}},
+      {1.5, {100.25, 750, 57, 56}, {150, 141, 86, 84}},   // 150.375 and 85.5
+      {1.5, {100.5, 750, 56, 56.5}, {151, 140, 84, 85}},  // 150.75; 140.25 and 84.75
+      {2, {0.25, 0, 56, 56}, {1, 1688, 112, 112}},        // 0.5
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale << ", x " << c.frame.x);
+    const ScreenSpace space({0, 0, 1440 * c.scale, 900 * c.scale}, c.scale);
+    const XRect screens{0, 0, unsigned(1440 * c.scale), unsigned(900 * c.scale)};
+    EXPECT_EQ(ScreenSpace::shownPart(space.toRoot(c.frame), screens).window, c.window);
+    EXPECT_EQ(space.fromRoot(Rect{0, 0, 1440 * c.scale, 900 * c.scale}), (Rect{0, 0, 1440, 900}));
+  }
+}
+
+// Where a drag leaves the panel (a whole pixel, read back as points) is where a "show" of those
+// points puts it again, at every pixel and scale.
+TEST(ScreenSpaceTest, PixelsReadAsPointsComeBackToTheSamePixels) {
+  for (double scale : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+    const ScreenSpace space({0, 0, 2000, 1000}, scale);
+    for (int x = 0; x < 40; ++x) {
+      const int y = 3 * x + 1;
+      const Rect points = space.fromRoot(Rect{double(x), double(y), 56 * scale, 56 * scale});
+      const XRect window = ScreenSpace::shownPart(space.toRoot(points), {0, 0, 2000, 1000}).window;
+      EXPECT_EQ(window.x, x) << "scale " << scale;
+      EXPECT_EQ(window.y, y) << "scale " << scale;
+      const Point pointer = space.fromRoot(Point{double(x), double(y)});
+      EXPECT_DOUBLE_EQ(pointer.x, x / scale);
+      EXPECT_DOUBLE_EQ(pointer.y, (1000 - y) / scale);
+    }
+  }
+}
+
+// The input shape's pixels for the hit area are exactly the pixels whose pointer events the hit
+// test takes, at every scale, for a panel whole in its window and one cut by the screens.
+TEST(ScreenSpaceTest, HitAreaPixelsAreThoseThePointerHitTestTakes) {
+  struct Case {
+    double scale;
+    Rect hit;  // view points
+    ShownPart part;
+    PixelRect expected;
+  };
+  const Case cases[] = {
+      {1, {160, 44, 56, 56}, {{0, 0, 220, 144}, 0, 0, 144}, {160, 44, 56, 56}},
+      {1.5, {160, 44, 56, 56}, {{0, 0, 330, 216}, 0, 0, 216}, {240, 66, 84, 84}},
+      {2, {160, 44, 56, 56}, {{0, 0, 440, 288}, 0, 0, 288}, {320, 88, 112, 112}},
+      {2, {0, 0, 56, 56}, {{0, 0, 112, 112}, 0, 0, 112}, {0, 0, 112, 112}},
+      // Edges on pixel centres (1.5 and 4.5 pixels): the near one is in, the far one out.
+      {1.5, {1, 1, 2, 2}, {{0, 0, 9, 9}, 0, 0, 9}, {1, 5, 3, 3}},
+      // Cut by the window's right and bottom edges.
+      {1.25, {160.2, 44, 56, 56}, {{0, 0, 150, 100}, 100, 20, 180}, {100, 35, 50, 65}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale << ", hit x " << c.hit.x);
+    const PixelRect pixels = ScreenSpace::pixelsHolding(c.hit, c.part, c.scale);
+    EXPECT_EQ(pixels, c.expected);
+    for (int y = 0; y < int(c.part.window.height); ++y) {
+      for (int x = 0; x < int(c.part.window.width); ++x) {
+        const bool shaped = x >= pixels.x && x < pixels.x + pixels.width && y >= pixels.y &&
+                            y < pixels.y + pixels.height;
+        ASSERT_EQ(c.hit.contains(ScreenSpace::viewPoint(x, y, c.part, c.scale)), shaped)
+            << x << "," << y;
+      }
+    }
   }
 }
 

@@ -44,10 +44,11 @@ PixelRect FrameComposer::pixelsOf(const Rect& area, const FrameLayout& layout, i
   auto clamp = [](double v, int limit) {
     return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
   };
-  const int x0 = clamp(std::floor(area.minX() - layout.offsetX), width);
-  const int x1 = clamp(std::ceil(area.maxX() - layout.offsetX), width);
-  const int y0 = clamp(std::floor(layout.panelHeight - area.maxY() - layout.offsetY), height);
-  const int y1 = clamp(std::ceil(layout.panelHeight - area.minY() - layout.offsetY), height);
+  const double s = layout.scale;
+  const int x0 = clamp(std::floor(area.minX() * s - layout.offsetX), width);
+  const int x1 = clamp(std::ceil(area.maxX() * s - layout.offsetX), width);
+  const int y0 = clamp(std::floor(layout.panelHeight - area.maxY() * s - layout.offsetY), height);
+  const int y1 = clamp(std::ceil(layout.panelHeight - area.minY() * s - layout.offsetY), height);
   if (area.isEmpty() || x1 <= x0 || y1 <= y0) return {};
   return {x0, y0, x1 - x0, y1 - y0};
 }
@@ -77,9 +78,12 @@ std::optional<PixelRect> FrameComposer::compose(const FramePixels& pixels,
   cairo_paint(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   cairo_translate(cr, -layout.offsetX, -layout.offsetY);
+  // Points to device pixels: every layer is drawn at the screen's own resolution.
+  if (layout.scale != 1) cairo_scale(cr, layout.scale, layout.scale);
   if (raster_ == nullptr) raster_ = std::make_unique<PathRaster>();
   {
-    CairoCanvas canvas(cr, layout.panelHeight, CairoCanvas::Blend::ramp, raster_.get());
+    CairoCanvas canvas(cr, layout.panelHeight / layout.scale, CairoCanvas::Blend::ramp,
+                       raster_.get());
     draw(canvas);
   }
   cairo_destroy(cr);

@@ -33,6 +33,7 @@ struct FrameLayout {
   // No compositor: the picture is flattened (what is at least half covered is made opaque, the
   // rest cleared) and the window is cut to it. Otherwise it stays translucent.
   bool shaped = false;
+  double scale = 1;  // pixels a point takes
   bool operator==(const FrameLayout&) const = default;
 };
 

@@ -42,10 +42,12 @@ X11MascotPlatform::X11MascotPlatform() {
   }
   // Other windows mapping or restacking over the panel: it is raised again. The root's own
   // ConfigureNotify also comes when monitors are redefined (RandR 1.5 sends no event of its own).
-  XSelectInput(display_, root_, SubstructureNotifyMask | StructureNotifyMask);
+  // Its property changes carry the resource database (xrdb), which holds the desktop's scale.
+  XSelectInput(display_, root_, SubstructureNotifyMask | StructureNotifyMask | PropertyChangeMask);
+  watchCompositor();
+  watchScale();
   readScreens();
   createWindow();
-  watchCompositor();
 
   startMainLoop();
 }
@@ -68,6 +70,10 @@ X11MascotPlatform::~X11MascotPlatform() {
 
 void X11MascotPlatform::handleEvent(XEvent& event) {
   if (fixesEvent_ >= 0 && event.type == fixesEvent_ + XFixesSelectionNotify) {
+    if (reinterpret_cast<XFixesSelectionNotifyEvent&>(event).selection == settingsSelection_) {
+      scaleMayHaveChanged();
+      return;
+    }
     readCompositor();
     setNeedsDisplay();
     return;
@@ -109,6 +115,12 @@ void X11MascotPlatform::handleEvent(XEvent& event) {
         readScreens();
       } else if (event.xconfigure.window != window_) {
         keepOnTop();
+      }
+      break;
+    case PropertyNotify:
+      if ((event.xproperty.window == root_ && event.xproperty.atom == resourceManagerAtom_) ||
+          (event.xproperty.window == settingsOwner_ && event.xproperty.atom == settingsAtom_)) {
+        scaleMayHaveChanged();
       }
       break;
     case CirculateNotify:

@@ -3,7 +3,8 @@
 // GLib's main loop for the X connection, timers and the command hand-over. One class whose
 // members are defined by area: x11_mascot_platform.cpp (connection, event routing),
 // x11_panel_window.cpp (window, stacking), x11_panel_picture.cpp (picture, shapes),
-// x11_screens.cpp, x11_pointer.cpp (pointer, cursors), x11_compositor.cpp, x11_main_loop.cpp.
+// x11_screens.cpp, x11_pointer.cpp (pointer, cursors), x11_compositor.cpp, x11_main_loop.cpp,
+// x11_desktop_scale.cpp (the pixels a point takes).
 #pragma once
 
 #include <glib.h>
@@ -101,6 +102,10 @@ class X11MascotPlatform final : public MascotPlatform {
   void showPicture(std::optional<PixelRect> area = std::nullopt);
   void watchCompositor();
   void readCompositor();
+  void watchScale();
+  double readScale();
+  // The resource database or the XSETTINGS changed: a new scale takes effect from the next frame.
+  void scaleMayHaveChanged();
   void applyShapes(const std::vector<PixelRect>& painted, bool composited, const ShownPart& part);
   // What of the panel the window shows for the frame the core last set.
   ShownPart wantedPart() const;
@@ -119,6 +124,11 @@ class X11MascotPlatform final : public MascotPlatform {
   int fixesEvent_ = -1;
   unsigned long compositorSelection_ = 0;  // _NET_WM_CM_Sn: owned while a compositor runs
   bool composited_ = false;
+  double scale_ = 1;  // pixels a point takes
+  unsigned long resourceManagerAtom_ = 0;
+  unsigned long settingsAtom_ = 0;       // _XSETTINGS_SETTINGS
+  unsigned long settingsSelection_ = 0;  // _XSETTINGS_Sn: owned by the settings manager
+  unsigned long settingsOwner_ = 0;
   bool shapedLast_ = false;
   std::vector<PixelRect> boundingLast_;
   std::vector<PixelRect> inputLast_;

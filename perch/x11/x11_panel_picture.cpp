@@ -84,7 +84,8 @@ void X11MascotPlatform::redraw() {
     pixels = pictureFrame_;
   }
   const bool composited = composited_ && depth_ == 32;
-  const FrameLayout layout{part.offsetX, part.offsetY, part.panelHeight, !composited};
+  const FrameLayout layout{part.offsetX, part.offsetY, part.panelHeight, !composited,
+                           space_.scale()};
   // During a feedback a tick changes only the glows and rings: only they are drawn again.
   const std::optional<PixelRect> changed = drawing->compose(
       pixels, layout, whole ? std::nullopt : area, [this](Canvas& canvas) { view_->draw(canvas); });
@@ -158,17 +159,9 @@ void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool 
   // takes every press as the button's.
   std::vector<PixelRect> input = painted;
   const Rect hit = view_->hitArea();
-  // The pixels whose centres the hit area holds (it is half-open: the far edges are outside), in
-  // the window's pixels and within the window: the panel may reach far beyond it.
-  const double x0 = std::max(0.0, std::ceil(hit.minX() - 0.5) - part.offsetX);
-  const double x1 = std::min(double(part.window.width), std::ceil(hit.maxX() - 0.5) - part.offsetX);
-  const double y0 =
-      std::max(0.0, std::floor(part.panelHeight - hit.maxY() - 0.5) + 1 - part.offsetY);
-  const double y1 = std::min(double(part.window.height),
-                             std::floor(part.panelHeight - hit.minY() - 0.5) + 1 - part.offsetY);
-  if (x0 < x1 && y0 < y1) {
-    input.push_back({int(x0), int(y0), int(x1 - x0), int(y1 - y0)});
-  }
+  // The pixels whose centres the hit area holds, within the window.
+  const PixelRect pixels = ScreenSpace::pixelsHolding(hit, part, space_.scale());
+  if (pixels.width > 0) input.push_back(pixels);
   if (composited) {
     if (shapedLast_) XShapeCombineMask(display_, window_, ShapeBounding, 0, 0, 0, ShapeSet);
     shapedLast_ = false;

@@ -47,7 +47,7 @@ void X11MascotPlatform::setCursor(Cursor cursor) {
 Point X11MascotPlatform::viewPoint(int x, int y) const {
   // A pixel stands for its centre: the hit test then takes exactly the pixels the input shape
   // gives the hit area (see applyShapes()).
-  return {x + shown_.offsetX + 0.5, shown_.panelHeight - (y + shown_.offsetY + 0.5)};
+  return ScreenSpace::viewPoint(x, y, shown_, space_.scale());
 }
 
 void X11MascotPlatform::handlePointer(XEvent& event) {

@@ -1,5 +1,6 @@
 // Between X's root coordinates (origin top-left of the root window, y down, whole pixels) and the
-// mascot's screen space (origin at the primary monitor's bottom-left, y up). No X header.
+// mascot's screen space (origin at the primary monitor's bottom-left, y up, in points of `scale`
+// pixels each). No X header.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "geometry.h"
+#include "painted_region.h"
 
 namespace perch {
 
@@ -28,16 +30,42 @@ struct ShownPart {
 class ScreenSpace {
  public:
   ScreenSpace() = default;
-  // `primary` is the primary monitor's rectangle in root coordinates.
-  explicit ScreenSpace(const Rect& primary)
-      : bottom_(primary.y + primary.height), left_(primary.x) {}
+  // `primary` is the primary monitor's rectangle in root coordinates; `scale` is the pixels a
+  // point takes.
+  explicit ScreenSpace(const Rect& primary, double scale = 1)
+      : bottom_(primary.y + primary.height), left_(primary.x), scale_(scale) {}
 
+  double scale() const { return scale_; }
   Rect fromRoot(const Rect& r) const {
-    return {r.x - left_, bottom_ - (r.y + r.height), r.width, r.height};
+    return {(r.x - left_) / scale_, (bottom_ - (r.y + r.height)) / scale_, r.width / scale_,
+            r.height / scale_};
   }
-  Point fromRoot(Point p) const { return {p.x - left_, bottom_ - p.y}; }
+  Point fromRoot(Point p) const { return {(p.x - left_) / scale_, (bottom_ - p.y) / scale_}; }
   Rect toRoot(const Rect& r) const {
-    return {r.x + left_, bottom_ - (r.y + r.height), r.width, r.height};
+    return {r.x * scale_ + left_, bottom_ - (r.y + r.height) * scale_, r.width * scale_,
+            r.height * scale_};
+  }
+
+  // The view point (points, y up from the panel's bottom) at the centre of the window's pixel
+  // (x, y) (y down), for a window showing `part` at `scale`.
+  static Point viewPoint(int x, int y, const ShownPart& part, double scale) {
+    return {(x + part.offsetX + 0.5) / scale,
+            (part.panelHeight - (y + part.offsetY + 0.5)) / scale};
+  }
+
+  // The window's pixels whose centres `area` (view points) holds, half-open as rectangles are (the
+  // far edges are outside), within the window: the panel may reach far beyond it. Empty when none.
+  static PixelRect pixelsHolding(const Rect& area, const ShownPart& part, double scale) {
+    const double x0 = std::max(0.0, std::ceil(area.minX() * scale - 0.5) - part.offsetX);
+    const double x1 =
+        std::min(double(part.window.width), std::ceil(area.maxX() * scale - 0.5) - part.offsetX);
+    const double y0 =
+        std::max(0.0, std::floor(part.panelHeight - area.maxY() * scale - 0.5) + 1 - part.offsetY);
+    const double y1 =
+        std::min(double(part.window.height),
+                 std::floor(part.panelHeight - area.minY() * scale - 0.5) + 1 - part.offsetY);
+    if (!(x0 < x1 && y0 < y1)) return {};
+    return {int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
   }
 
   // The part of a panel (`root`, root coordinates) that X is asked to show: its whole pixels that
@@ -67,6 +95,7 @@ class ScreenSpace {
 
  private:
   double bottom_ = 0, left_ = 0;
+  double scale_ = 1;
 };
 
 }  // namespace perch
