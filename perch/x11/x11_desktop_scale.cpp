@@ -11,6 +11,7 @@
 #include <string>
 
 #include "desktop_scale.h"
+#include "floating_mascot_controller.h"
 #include "x11_mascot_platform.h"
 
 namespace perch {
@@ -96,7 +97,12 @@ void X11MascotPlatform::scaleMayHaveChanged() {
   // the panel.
   endPress();
   pointerInHitArea_ = false;
-  readScreens();  // the screens in the new points, and the panel's pixels for its frame
+  readScreens();  // the screens in the new points
+  // The panel is placed again from the host's corner, in the new points: where the next "show"
+  // would put it.
+  if (view_ != nullptr && view_->controller != nullptr) {
+    view_->controller->setFeedbackExpanded(view_->isStarting());
+  }
   setNeedsDisplay();
 }
 

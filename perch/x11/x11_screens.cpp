@@ -29,9 +29,8 @@ void X11MascotPlatform::readScreens() {
     rootRects.push_back(
         {0, 0, double(DisplayWidth(display_, screen)), double(DisplayHeight(display_, screen))});
   }
-  // The panel keeps its place on the root window while the core's space may move under it. A new
-  // scale keeps its frame in points instead, the host's coordinates keeping their meaning: the
-  // next frame and the next "show" place it by the new scale alike.
+  // The panel keeps its place on the root window while the core's space may move under it; after
+  // a new scale the controller places it again.
   const Rect rootFrame = space_.toRoot(frame_);
   const bool rescaled = scale_ != space_.scale();
   space_ = ScreenSpace(rootRects.front(), scale_);
