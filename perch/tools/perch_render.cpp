@@ -1,10 +1,11 @@
 // perch-render: draws the mascot offscreen, as the window would show it, and saves it as PNG.
 //
 //   perch-render --out FILE.png [--state idle|starting] [--time SECONDS] [--size WxH]
-//                [--avatar PATH]
+//                [--avatar PATH] [--scale S]
 //
-// The state defaults to idle; the size to 56x56 when idle and 220x144 when starting; the time
-// (seconds since the start feedback began) to 0. Without --avatar the monogram is drawn.
+// The state defaults to idle; the size (points) to 56x56 when idle and 220x144 when starting; the
+// time (seconds since the start feedback began) to 0; the scale (pixels a point) to 1. Without
+// --avatar the monogram is drawn.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -53,7 +54,7 @@ class StillPlatform final : public MascotPlatform {
 int usage() {
   std::fprintf(stderr,
                "usage: perch-render --out FILE.png [--state idle|starting] [--time SECONDS]\n"
-               "                    [--size WxH] [--avatar PATH]\n");
+               "                    [--size WxH] [--avatar PATH] [--scale S]\n");
   return 2;
 }
 
@@ -69,7 +70,7 @@ bool parseSize(const std::string& text, int& width, int& height) {
 int main(int argc, char** argv) {
   std::string out, state = "idle";
   std::optional<std::string> avatar, size;
-  double time = 0;
+  double time = 0, scale = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (i + 1 >= argc) return usage();
@@ -82,6 +83,10 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       time = std::strtod(value.c_str(), &end);
       if (end == value.c_str() || *end != '\0') return usage();
+    } else if (arg == "--scale") {
+      char* end = nullptr;
+      scale = std::strtod(value.c_str(), &end);
+      if (end == value.c_str() || *end != '\0' || !(scale >= 0.25 && scale <= 8)) return usage();
     } else if (arg == "--size") {
       size = value;
     } else if (arg == "--avatar") {
@@ -108,7 +113,7 @@ int main(int argc, char** argv) {
     platform.clock = time;
   }
 
-  OffscreenCanvas picture(width, height);
+  OffscreenCanvas picture(width, height, CairoCanvas::Blend::ramp, scale);
   view.draw(picture.canvas());
   if (!picture.writePng(out)) {
     std::fprintf(stderr, "perch-render: cannot write %s\n", out.c_str());
