@@ -1,7 +1,6 @@
-// The real mascot on a scaled desktop: Xvfb with Xft.dpi set by xrdb, as a desktop's settings
-// manager or a user's ~/.Xresources sets it. The host's numbers are points; the window's size,
-// place and pixels, the hit area, a drag's "snap" and the drag threshold follow the scale, and
-// follow it when it changes while perch runs.
+// The real mascot on a scaled desktop: a 2880 x 1800 Xvfb with Xft.dpi set by xrdb, or by a
+// settings manager's XSETTINGS. The host's numbers are points: the window's place, size and
+// pixels, the hit area, the drag threshold and "snap" follow the scale, also when it changes.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 // Xlib's macros (None, Bool) clash with gtest's names: it comes after.
@@ -10,8 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <thread>
 
 #include "child_process.h"
@@ -25,26 +22,19 @@
 namespace {
 
 using e2e::ChildProcess;
-using e2e::WindowGeometry;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const std::string kReady = R"({"event":"status","message":"ready"})";
 
-// Points to whole pixels, for the numbers here that land on them.
-int px(double points, double scale) { return static_cast<int>(points * scale); }
-
-auto at(int x, int y, int w, int h) {
-  return [=](const WindowGeometry& g) {
-    return g.viewable && g.x == x && g.y == y && g.width == unsigned(w) && g.height == unsigned(h);
+// The panel at (x, y, w, h) in points, top-left coordinates, on whole pixels at `s`.
+auto atPoints(double x, double y, double w, double h, double s) {
+  return [=](const e2e::WindowGeometry& g) {
+    return g.viewable && g.x == int(x * s) && g.y == int(y * s) && g.width == unsigned(w * s) &&
+           g.height == unsigned(h * s);
   };
 }
-// The panel at (x, y, w, h) in points, top-left coordinates.
-auto atPoints(double x, double y, double w, double h, double scale) {
-  return at(px(x, scale), px(y, scale), px(w, scale), px(h, scale));
-}
 
-// Sets Xft.dpi in the server's resource database, as xrdb does for a desktop.
 void setDpi(const std::string& display, int dpi) {
   ChildProcess xrdb({"/usr/bin/xrdb", "-nocpp", "-merge"}, {"DISPLAY=" + display});
   xrdb.write("Xft.dpi: " + std::to_string(dpi) + "\n");
@@ -52,98 +42,39 @@ void setDpi(const std::string& display, int dpi) {
   ASSERT_TRUE(e2e::exitedCleanly(xrdb.waitExit()));
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
+// What the window shows, as 32-bit pixels.
+std::vector<std::uint32_t> windowPixels(Display* d, unsigned long window, int w, int h) {
+  std::vector<std::uint32_t> pixels(w * h);
+  if (XImage* image = XGetImage(d, window, 0, 0, w, h, AllPlanes, ZPixmap)) {
+    for (int i = 0; i < w * h; ++i) pixels[i] = XGetPixel(image, i % w, i / w);
+    XDestroyImage(image);
+  }
+  return pixels;
 }
 
-struct Scale {
-  int dpi;
-  double scale;
-};
-void PrintTo(const Scale& s, std::ostream* out) { *out << s.dpi << " dpi"; }
+class PerchScaleTest : public ::testing::TestWithParam<std::pair<int, double>> {};
 
-// A settings manager of our own: owns the screen's XSETTINGS selection and publishes Xft/DPI.
-class SettingsManager {
- public:
-  explicit SettingsManager(Display* d) : d_(d) {
-    window_ = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
-    publishDpi(96);
-    XSetSelectionOwner(d, XInternAtom(d, "_XSETTINGS_S0", False), window_, CurrentTime);
-    XSync(d, False);
-  }
-  ~SettingsManager() {
-    XDestroyWindow(d_, window_);
-    XSync(d_, False);
-  }
-  // One integer setting, little-endian: byte order, serial, count, then type, name and value.
-  void publishDpi(int dpi) {
-    const std::string name = "Xft/DPI";
-    std::vector<unsigned char> b = {
-        0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, static_cast<unsigned char>(name.size()), 0};
-    b.insert(b.end(), name.begin(), name.end());
-    b.resize(b.size() + 1 + 4);  // padded to four, then the last-change serial
-    const std::uint32_t value = dpi * 1024;
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    const Atom settings = XInternAtom(d_, "_XSETTINGS_SETTINGS", False);
-    XChangeProperty(d_, window_, settings, settings, 8, PropModeReplace, b.data(), int(b.size()));
-    XSync(d_, False);
-  }
+TEST_P(PerchScaleTest, PlacesDrawsClicksAndDragsInPoints) {
+  const auto [dpi, s] = GetParam();
+  e2e::XvfbServer server("2880x1800x24");
+  ASSERT_TRUE(server.running());
+  setDpi(server.display(), dpi);
+  // A stand-in xdg-open that records what it opens.
+  const fs::path stub = fs::temp_directory_path() / ("perch-scale-" + std::to_string(getpid()));
+  fs::create_directories(stub);
+  std::ofstream(stub / "xdg-open")
+      << "#!/bin/sh\necho \"$1\" >> '" << (stub / "opened").string() << "'\n";
+  fs::permissions(stub / "xdg-open", fs::perms::owner_all);
+  e2e::XWindowProbe probe(server.display());
+  e2e::XTestPointer pointer(server.display());
+  ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display(),
+                                      "PATH=" + stub.string() + ":" + std::getenv("PATH")});
+  ASSERT_EQ(perch.readLine(), kReady);
+  perch.write("{\"command\":\"show\",\"x\":100,\"y\":50}\n");
+  ASSERT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, s)));
 
- private:
-  Display* d_;
-  Window window_;
-};
-
-class PerchScaleTest : public ::testing::TestWithParam<Scale> {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(server.running());
-    setDpi(server.display(), GetParam().dpi);
-    // A stand-in xdg-open that records what it opens.
-    stub = fs::temp_directory_path() / ("perch-scale-stub-" + std::to_string(getpid()));
-    fs::create_directories(stub);
-    record = stub / "opened";
-    std::ofstream script(stub / "xdg-open");
-    script << "#!/bin/sh\necho \"$1\" >> '" << record.string() << "'\n";
-    script.close();
-    fs::permissions(stub / "xdg-open", fs::perms::owner_all);
-    probe = std::make_unique<e2e::XWindowProbe>(server.display());
-    pointer = std::make_unique<e2e::XTestPointer>(server.display());
-    pointer->moveTo(5, 5);
-    perch = std::make_unique<ChildProcess>(
-        std::vector<std::string>{PERCH_BINARY},
-        std::vector<std::string>{"DISPLAY=" + server.display(),
-                                 "PATH=" + stub.string() + ":" + std::getenv("PATH")});
-    ASSERT_EQ(perch->readLine(), kReady);
-    perch->write(R"({"command":"show","x":100,"y":50})"
-                 "\n");
-  }
-  void TearDown() override {
-    perch->closeStdin();
-    std::string extra;
-    EXPECT_TRUE(perch->readsEndOfOutput(5s, &extra)) << "unexpected output: " << extra;
-    EXPECT_TRUE(e2e::exitedCleanly(perch->waitExit()));
-    EXPECT_EQ(perch->errorOutput(), "");
-    fs::remove_all(stub);
-  }
-
-  e2e::XvfbServer server{"2880x1800x24"};
-  fs::path stub, record;
-  std::unique_ptr<e2e::XWindowProbe> probe;
-  std::unique_ptr<e2e::XTestPointer> pointer;
-  std::unique_ptr<ChildProcess> perch;
-};
-
-// The window holds the idle picture composed at the scale: every layer at device resolution.
-TEST_P(PerchScaleTest, ShowAndTheExpandedLayoutArePlacedAndDrawnInPointsOfTheScale) {
-  const double s = GetParam().scale;
-  ASSERT_TRUE(probe->waitFor("perch", atPoints(260, 94, 56, 56, s)));
-  const auto window = probe->findWindow("perch");
-  ASSERT_TRUE(window);
-  const int side = px(56, s);
+  // Its pixels are the idle picture composed at the scale.
+  const int side = int(56 * s);
   perch::FakeMascotPlatform platform;
   perch::FloatingMascotView view(platform, std::nullopt);
   view.setFrame({0, 0, 56, 56});
@@ -152,54 +83,63 @@ TEST_P(PerchScaleTest, ShowAndTheExpandedLayoutArePlacedAndDrawnInPointsOfTheSca
   ASSERT_TRUE(composer.compose(
       {reinterpret_cast<std::uint8_t*>(expected.data()), side * 4, side, side},
       {0, 0, double(side), true, s}, std::nullopt, [&](perch::Canvas& c) { view.draw(c); }));
-  std::vector<std::uint32_t> shown(side * side);
-  for (int attempt = 0; attempt < 500 && shown != expected; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(10ms);
-    XImage* image = XGetImage(probe->display(), *window, 0, 0, side, side, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    for (int y = 0; y < side; ++y) {
-      for (int x = 0; x < side; ++x) shown[y * side + x] = XGetPixel(image, x, y);
-    }
-    XDestroyImage(image);
+  const auto window = probe.findWindow("perch");
+  ASSERT_TRUE(window);
+  for (int i = 0; i < 500 && windowPixels(probe.display(), *window, side, side) != expected; ++i)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(windowPixels(probe.display(), *window, side, side) == expected);
+
+  // Pressed 15 points right of and below the button's centre and moved 4 points (over 5 pixels):
+  // a click.
+  pointer.moveTo(int(303 * s), int(137 * s));
+  pointer.press();
+  pointer.glideTo(int(299 * s), int(137 * s), 2);
+  pointer.release();
+  std::string opened;
+  for (int i = 0; i < 500 && opened.empty(); ++i) {
+    std::this_thread::sleep_for(10ms);
+    std::ifstream in(stub / "opened");
+    std::getline(in, opened);
   }
-  EXPECT_TRUE(shown == expected) << "the window's pixels are the picture drawn at the scale";
+  EXPECT_EQ(opened, "halcy://voice-capture/silent?source=mascot");
+  fs::remove_all(stub);
 
-  perch->write(R"({"command":"startFeedback"})"
-               "\n");
-  EXPECT_TRUE(probe->waitFor("perch", atPoints(100, 50, 220, 144, s)));
-  perch->write(R"({"command":"show","x":300,"y":200,"width":250,"height":160})"
-               "\n");
-  EXPECT_TRUE(probe->waitFor("perch", atPoints(300, 200, 250, 160, s)));
-  perch->write(R"({"command":"stopFeedback"})"
-               "\n");
-  EXPECT_TRUE(probe->waitFor("perch", atPoints(300 + 250 - 60, 200 + 160 - 100, 56, 56, s)));
-}
-
-// A press on the button 15 points right of and below its centre (where an unscaled one ends),
-// moved 4 points (more than 5 pixels) is a click; a drag reports its place in points.
-TEST_P(PerchScaleTest, ClicksAndDragsAreMeasuredInPoints) {
-  const double s = GetParam().scale;
-  ASSERT_TRUE(probe->waitFor("perch", atPoints(260, 94, 56, 56, s)));
-  pointer->moveTo(px(288 + 15, s), px(122 + 15, s));
-  pointer->press();
-  pointer->glideTo(px(288 + 11, s), px(122 + 15, s), 2);
-  pointer->release();
-  for (int i = 0; i < 500 && readFile(record).empty(); ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(readFile(record), "halcy://voice-capture/silent?source=mascot\n");
-
-  pointer->moveTo(px(288, s), px(122, s));  // the button's centre
-  pointer->press();
-  pointer->glideTo(px(388, s), px(172, s), 10);
-  EXPECT_TRUE(probe->waitFor("perch", atPoints(360, 144, 56, 56, s)));
-  pointer->release();
-  const auto line = perch->readLine();
+  // A drag of (100, 50) points from the button's centre.
+  pointer.moveTo(int(288 * s), int(122 * s));
+  pointer.press();
+  pointer.glideTo(int(388 * s), int(172 * s), 10);
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(360, 144, 56, 56, s)));
+  pointer.release();
+  const auto line = perch.readLine();
   ASSERT_TRUE(line);
   EXPECT_EQ(nlohmann::json::parse(*line),
             nlohmann::json::parse(R"({"event":"snap","x":200,"y":100})"));
+
+  perch.write("{\"command\":\"startFeedback\"}\n");
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(200, 100, 220, 144, s)));
+  perch.write("{\"command\":\"show\",\"x\":300,\"y\":200,\"width\":250,\"height\":160}\n");
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(300, 200, 250, 160, s)));
+  perch.write("{\"command\":\"stopFeedback\"}\n");
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(490, 260, 56, 56, s)));
+  perch.closeStdin();
+  EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit()));
+  EXPECT_EQ(perch.errorOutput(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, PerchScaleTest, ::testing::Values(Scale{192, 2}, Scale{144, 1.5}),
-                         [](const auto& info) { return std::to_string(info.param.dpi); });
+INSTANTIATE_TEST_SUITE_P(Dpi, PerchScaleTest,
+                         ::testing::Values(std::pair{192, 2.0}, std::pair{144, 1.5}),
+                         [](const auto& info) { return std::to_string(info.param.first); });
+
+// One integer setting, Xft/DPI, as a settings manager publishes it (little-endian XSETTINGS).
+void publishDpi(Display* d, Window owner, int dpi) {
+  std::vector<unsigned char> b = {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 7, 0};
+  for (char c : std::string("Xft/DPI\0", 8)) b.push_back(c);  // the name padded to four
+  b.resize(b.size() + 4);                                     // last change
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>((dpi * 1024) >> (8 * i)));
+  const Atom settings = XInternAtom(d, "_XSETTINGS_SETTINGS", False);
+  XChangeProperty(d, owner, settings, settings, 8, PropModeReplace, b.data(), int(b.size()));
+  XSync(d, False);
+}
 
 TEST(PerchRescaleTest, ANewScaleTakesEffectWhilePerchRuns) {
   e2e::XvfbServer server("2880x1800x24");
@@ -208,32 +148,29 @@ TEST(PerchRescaleTest, ANewScaleTakesEffectWhilePerchRuns) {
   e2e::XWindowProbe probe(server.display());
   ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
   ASSERT_EQ(perch.readLine(), kReady);
-  perch.write(R"({"command":"show","x":100,"y":50})"
-              "\n");
+  perch.write("{\"command\":\"show\",\"x\":100,\"y\":50}\n");
   ASSERT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 2)));
-  // The panel keeps its place in points: the host's numbers keep their meaning.
+  // Placed again from the host's numbers, in the new points.
   setDpi(server.display(), 144);
   EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 1.5)));
-  perch.write(R"({"command":"startFeedback"})"
-              "\n");
+  perch.write("{\"command\":\"startFeedback\"}\n");
   EXPECT_TRUE(probe.waitFor("perch", atPoints(100, 50, 220, 144, 1.5)));
   setDpi(server.display(), 96);
-  EXPECT_TRUE(probe.waitFor("perch", at(100, 50, 220, 144)));
-  perch.write(R"({"command":"stopFeedback"})"
-              "\n"
-              R"({"command":"show","x":100,"y":50})"
-              "\n");
-  EXPECT_TRUE(probe.waitFor("perch", at(260, 94, 56, 56)));
-  {
-    // A settings manager's Xft/DPI goes before the resource database's, and follows its changes;
-    // when the manager goes, the database's holds again.
-    SettingsManager manager(probe.display());
-    manager.publishDpi(192);
-    EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 2)));
-    manager.publishDpi(144);
-    EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 1.5)));
-  }
-  EXPECT_TRUE(probe.waitFor("perch", at(260, 94, 56, 56)));
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(100, 50, 220, 144, 1)));
+  perch.write("{\"command\":\"stopFeedback\"}\n");
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 1)));
+  // A settings manager's Xft/DPI goes before xrdb's and is followed; when it goes, xrdb's holds.
+  Display* d = probe.display();
+  const Window manager = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+  publishDpi(d, manager, 96);
+  XSetSelectionOwner(d, XInternAtom(d, "_XSETTINGS_S0", False), manager, CurrentTime);
+  publishDpi(d, manager, 192);
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 2)));
+  publishDpi(d, manager, 144);
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 1.5)));
+  XDestroyWindow(d, manager);
+  XSync(d, False);
+  EXPECT_TRUE(probe.waitFor("perch", atPoints(260, 94, 56, 56, 1)));
   perch.closeStdin();
   EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit()));
   EXPECT_EQ(perch.errorOutput(), "");
