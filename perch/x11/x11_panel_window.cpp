@@ -12,6 +12,65 @@ namespace {
 
 constexpr gint64 kRaiseIntervalUs = 100 * 1000;  // at most ten raises a second
 
+// The first type a window lists in _NET_WM_WINDOW_TYPE, or 0.
+Atom windowType(Display* display, Window window) {
+  Atom actual = 0, type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), 0, 1,
+                         False, XA_ATOM, &actual, &format, &count, &after, &data) == Success &&
+      format == 32 && count == 1) {
+    type = reinterpret_cast<Atom*>(data)[0];
+  }
+  if (data != nullptr) XFree(data);
+  return type;
+}
+
+bool isTransientType(Display* display, Atom type) {
+  for (const char* name : {"_NET_WM_WINDOW_TYPE_MENU", "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+                           "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_TOOLTIP",
+                           "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_COMBO",
+                           "_NET_WM_WINDOW_TYPE_DND"}) {
+    if (type == XInternAtom(display, name, False)) return true;  // Xlib caches the atoms
+  }
+  return false;
+}
+
+// A managed client inside `window` (the window itself, a child or a grandchild carrying
+// WM_STATE), or 0.
+Window managedClient(Display* display, Window window, int depth) {
+  Atom actual = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display, window, XInternAtom(display, "WM_STATE", False), 0, 0, False,
+                     AnyPropertyType, &actual, &format, &count, &after, &data);
+  if (data != nullptr) XFree(data);
+  if (actual != 0) return window;
+  Window rootReturn = 0, parent = 0, *children = nullptr;
+  unsigned n = 0;
+  if (depth == 0 || !XQueryTree(display, window, &rootReturn, &parent, &children, &n)) return 0;
+  Window client = 0;
+  for (unsigned i = 0; i < n && client == 0; ++i) {
+    client = managedClient(display, children[i], depth - 1);
+  }
+  if (children != nullptr) XFree(children);
+  return client;
+}
+
+// Whether an override-redirect window belongs to the window manager, as a frame or container
+// holding a managed client (i3 frames every window so) or as a bar typed a dock, rather than
+// being another program's menu, tooltip, notification, drag icon or screen locker. A frame whose
+// client is typed as one of those transient kinds goes with its client.
+bool isManagersOwn(Display* display, Window window) {
+  const Atom type = windowType(display, window);
+  if (type == XInternAtom(display, "_NET_WM_WINDOW_TYPE_DOCK", False)) return true;
+  if (isTransientType(display, type)) return false;
+  const Window client = managedClient(display, window, 2);
+  return client != 0 && !isTransientType(display, windowType(display, client));
+}
+
 }  // namespace
 
 void X11MascotPlatform::createWindow() {
@@ -127,9 +186,12 @@ void X11MascotPlatform::orderOut() {
   mapped_ = false;
 }
 
-// The panel's place in the stack: right above the highest ordinary window, so above every window
-// a window manager stacks (normal, floating, docks), and below every other program's
-// override-redirect window above that (menus, tooltips, notifications, drag icons, lockers).
+// The panel's place in the stack: right above the highest ordinary window, and below every
+// override-redirect window above that. Ordinary are the windows a window manager stacks (normal,
+// floating, docks) and the window manager's own override-redirect ones: a frame or container that
+// holds a managed client, or a bar. Other programs' override-redirect windows (menus, tooltips,
+// notifications, drag icons, lockers) stay above the panel. Only override-redirect windows above
+// the highest managed one are looked into, from the top down, each at most once.
 void X11MascotPlatform::restack() {
   Window rootReturn = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
@@ -152,7 +214,7 @@ void X11MascotPlatform::restack() {
   }
   if (children != nullptr) XFree(children);
   int target = int(shown.size()) - 1;
-  while (target >= 0 && !ordinary[target]) --target;
+  while (target >= 0 && !ordinary[target] && !isManagersOwn(display_, shown[target])) --target;
   if (target == below) return;  // in place already: no restacking, no event for others
   if (target < 0) {
     XLowerWindow(display_, window_);
