@@ -19,8 +19,9 @@ packages=(
   dbus-daemon python3-dbusmock
   # a display for tests and for machines without one, and the X tools the tests compare against
   xvfb x11-xserver-utils x11-utils xinput xauth xcompmgr picom
-  # a Wayland session for vigil's end-to-end tests: headless sway with Xwayland
-  sway xwayland
+  # a Wayland session for vigil's end-to-end tests: headless sway with Xwayland; perch's tests on
+  # the desktops users run also nest it in a window of Xvfb, and drive i3 and openbox
+  sway xwayland i3-wm openbox
   # the macOS cross-compilation check (it runs only where a macOS SDK is found)
   clang-14 lld-14 llvm-14 file
   # manual pages (scdoc), the Debian package (dpkg-shlibdeps, lintian, man to check the pages),

@@ -57,7 +57,7 @@ std::string HeadlessSway::unavailableReason(const std::string& user) {
   return "";
 }
 
-HeadlessSway::HeadlessSway(const std::string& user) : user_(user) {
+HeadlessSway::HeadlessSway(const std::string& user, const std::string& outerDisplay) : user_(user) {
   const passwd* account = getpwnam(user.c_str());
   if (account == nullptr) return;
   char pattern[] = "/tmp/headless-sway.XXXXXX";
@@ -72,12 +72,19 @@ HeadlessSway::HeadlessSway(const std::string& user) : user_(user) {
   std::ofstream(root_ + "/config") << "xwayland force\n";
   // Everything the child needs is made before fork: it only redirects and executes.
   std::vector<std::string> argv = asUser();
+  for (std::string arg : {std::string("/usr/bin/env"), std::string("-i"), "HOME=" + root_ + "/home",
+                          "XDG_RUNTIME_DIR=" + root_ + "/run", std::string("PATH=/usr/bin:/bin")}) {
+    argv.push_back(arg);
+  }
+  if (outerDisplay.empty()) {
+    argv.push_back("WLR_BACKENDS=headless");
+  } else {
+    argv.push_back("WLR_BACKENDS=x11");
+    argv.push_back("DISPLAY=" + outerDisplay);
+  }
   for (std::string arg :
-       {std::string("/usr/bin/env"), std::string("-i"), "HOME=" + root_ + "/home",
-        "XDG_RUNTIME_DIR=" + root_ + "/run", std::string("PATH=/usr/bin:/bin"),
-        std::string("WLR_BACKENDS=headless"), std::string("WLR_LIBINPUT_NO_DEVICES=1"),
-        std::string("WLR_RENDERER=pixman"), std::string(kSway), std::string("-c"),
-        root_ + "/config"}) {
+       {std::string("WLR_LIBINPUT_NO_DEVICES=1"), std::string("WLR_RENDERER=pixman"),
+        std::string(kSway), std::string("-c"), root_ + "/config"}) {
     argv.push_back(arg);
   }
   std::vector<char*> args;
