@@ -98,5 +98,31 @@ TEST(ScreenSpaceTest, HitAreaPixelsAreThoseThePointerHitTestTakes) {
   }
 }
 
+// A widened window holds the panel where it was, with transparent margins within the screens;
+// while it stays put, the panel moves within it, and only within it.
+TEST(ShownPartTest, AWidenedWindowHoldsThePanelWithinItsMargins) {
+  const XRect screens{0, 0, 1280, 800};
+  const ShownPart wide = ScreenSpace::shownPart({260, 94, 56, 56}, screens, 256);
+  EXPECT_EQ(wide.window, (XRect{4, 0, 568, 406}));
+  EXPECT_EQ(wide.offsetX, -256);
+  EXPECT_EQ(wide.offsetY, -94);
+  struct Case {
+    Rect panel;
+    std::optional<ShownPart> expected;
+  };
+  const Case cases[] = {
+      {{460, 94, 56, 56}, ShownPart{wide.window, -456, -94, 56}},
+      {{4, 0, 56, 56}, ShownPart{wide.window, 0, 0, 56}},
+      {{516, 350, 56, 56}, ShownPart{wide.window, -512, -350, 56}},
+      {{3, 94, 56, 56}, std::nullopt},
+      {{517, 94, 56, 56}, std::nullopt},
+      {{260, 351, 56, 56}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.panel.x << "," << c.panel.y);
+    EXPECT_EQ(ScreenSpace::partWithin(c.panel, wide.window), c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace perch

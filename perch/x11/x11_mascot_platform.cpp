@@ -46,6 +46,7 @@ X11MascotPlatform::X11MascotPlatform() {
   XSelectInput(display_, root_, SubstructureNotifyMask | StructureNotifyMask | PropertyChangeMask);
   watchCompositor();
   watchScale();
+  xwayland_ = serverIsXwayland();
   readScreens();
   createWindow();
 

@@ -3,8 +3,9 @@
 // GLib's main loop for the X connection, timers and the command hand-over. One class whose
 // members are defined by area: x11_mascot_platform.cpp (connection, event routing),
 // x11_panel_window.cpp (window, stacking), x11_panel_picture.cpp (picture, shapes),
-// x11_screens.cpp, x11_pointer.cpp (pointer, cursors), x11_compositor.cpp, x11_main_loop.cpp,
-// x11_desktop_scale.cpp (the pixels a point takes).
+// x11_screens.cpp, x11_pointer.cpp (pointer, cursors), x11_wide_window.cpp (the pointer on
+// Xwayland), x11_compositor.cpp, x11_main_loop.cpp, x11_desktop_scale.cpp (the pixels a point
+// takes).
 #pragma once
 
 #include <glib.h>
@@ -93,6 +94,13 @@ class X11MascotPlatform final : public MascotPlatform {
   void trackPointer(Point viewPoint, bool inWindow);
   // Ends a press whose release will never come.
   void endPress();
+  // The point of the view under a pointer event's root position.
+  Point rootViewPoint(int rootX, int rootY) const;
+  bool serverIsXwayland() const;
+  // Widens the window while the pointer is over the button or presses it, on Xwayland
+  // (x11_wide_window.cpp).
+  void widen(bool wide);
+  static constexpr int kWideMargin = 256;
   void keepOnTop();
   void restack();
   void scheduleRedraw();
@@ -166,6 +174,9 @@ class X11MascotPlatform final : public MascotPlatform {
   bool pointerInHitArea_ = false;
   std::optional<Point> lastPointer_;  // root coordinates
   bool buttonHeld_ = false;
+  bool xwayland_ = false;
+  bool widened_ = false;  // the window has transparent margins that take the pointer
+  bool pinned_ = false;   // and has been put where it stays while the panel moves within it
   bool terminated_ = false;
   bool failed_ = false;
   std::map<Cursor, unsigned long> cursors_;

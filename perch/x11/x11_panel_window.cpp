@@ -147,12 +147,19 @@ void X11MascotPlatform::setPanelOrigin(Point origin) {
 }
 
 ShownPart X11MascotPlatform::wantedPart() const {
-  return ScreenSpace::shownPart(space_.toRoot(frame_), screenBounds_);
+  const Rect root = space_.toRoot(frame_);
+  if (!widened_) return ScreenSpace::shownPart(root, screenBounds_);
+  // A widened window stays put while the panel moves within it (see x11_wide_window.cpp).
+  if (pinned_) {
+    if (auto part = ScreenSpace::partWithin(root, shown_.window)) return *part;
+  }
+  return ScreenSpace::shownPart(root, screenBounds_, kWideMargin);
 }
 
 void X11MascotPlatform::applyGeometry() {
   const ShownPart part = wantedPart();
   const XRect& g = part.window;
+  pinned_ = widened_;
   if (part == shown_) return;
   if (g.width != shown_.window.width || g.height != shown_.window.height) {
     XMoveResizeWindow(display_, window_, g.x, g.y, g.width, g.height);

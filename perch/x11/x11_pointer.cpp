@@ -44,6 +44,11 @@ void X11MascotPlatform::setCursor(Cursor cursor) {
   XFlush(display_);
 }
 
+Point X11MascotPlatform::rootViewPoint(int rootX, int rootY) const {
+  // From the root position: the window may have moved or widened since the server sent it.
+  return viewPoint(rootX - shown_.window.x, rootY - shown_.window.y);
+}
+
 Point X11MascotPlatform::viewPoint(int x, int y) const {
   // A pixel stands for its centre: the hit test then takes exactly the pixels the input shape
   // gives the hit area (see applyShapes()).
@@ -67,7 +72,7 @@ void X11MascotPlatform::handlePointer(XEvent& event) {
       if (event.xbutton.button != Button1) return;
       endPress();  // a press still held here lost its release
       buttonHeld_ = true;
-      view_->mouseDown(viewPoint(event.xbutton.x, event.xbutton.y));
+      view_->mouseDown(rootViewPoint(event.xbutton.x_root, event.xbutton.y_root));
       break;
     case MotionNotify: {
       // A fast drag queues many motions: only the latest of a run matters, since the drag reads
@@ -83,22 +88,30 @@ void X11MascotPlatform::handlePointer(XEvent& event) {
       if (buttonHeld_) {
         view_->mouseDragged();
       } else {
-        trackPointer(viewPoint(event.xmotion.x, event.xmotion.y), true);
+        trackPointer(rootViewPoint(event.xmotion.x_root, event.xmotion.y_root), true);
       }
       break;
     }
     case ButtonRelease:
       if (event.xbutton.button != Button1 || !buttonHeld_) return;
       buttonHeld_ = false;
-      view_->mouseUp(viewPoint(event.xbutton.x, event.xbutton.y));
+      view_->mouseUp(rootViewPoint(event.xbutton.x_root, event.xbutton.y_root));
+      widen(pointerInHitArea_);
       break;
     case EnterNotify:
       if (event.xcrossing.mode == NotifyGrab) endPress();
-      if (!buttonHeld_) trackPointer(viewPoint(event.xcrossing.x, event.xcrossing.y), true);
+      if (!buttonHeld_) {
+        trackPointer(rootViewPoint(event.xcrossing.x_root, event.xcrossing.y_root), true);
+      }
       break;
     case LeaveNotify:
       if (event.xcrossing.mode == NotifyGrab) endPress();  // another program took the pointer
-      if (!buttonHeld_) trackPointer({}, false);
+      // Widening the window on Xwayland may make the compositor take the pointer off it for a
+      // moment: a leave over the button itself is not one.
+      if (!buttonHeld_ && !(widened_ && view_->hitArea().contains(rootViewPoint(
+                                            event.xcrossing.x_root, event.xcrossing.y_root)))) {
+        trackPointer({}, false);
+      }
       break;
   }
 }
@@ -108,12 +121,14 @@ void X11MascotPlatform::endPress() {
   buttonHeld_ = false;
   pointerInHitArea_ = false;  // the next movement over the button enters it afresh
   if (view_ != nullptr) view_->mouseCancelled();
+  widen(false);
 }
 
 void X11MascotPlatform::trackPointer(Point point, bool inWindow) {
   const bool inside = inWindow && view_->hitArea().contains(point);
   if (inside == pointerInHitArea_) return;
   pointerInHitArea_ = inside;
+  widen(inside);
   if (inside) {
     view_->mouseEntered();
     view_->cursorUpdate();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "geometry.h"
@@ -72,14 +73,18 @@ class ScreenSpace {
   // lie within `bounds`, the screens' bounding box. Whatever the panel's numbers, the window fits
   // X's 16-bit positions and sizes and what is drawn for it is never larger than the screens; a
   // panel wholly off the screens gets one pixel just beyond their top-left corner, off them too.
-  static ShownPart shownPart(const Rect& root, const XRect& bounds) {
+  // A `margin` widens the window by that many transparent pixels on each side of the panel (still
+  // within the screens); the offsets then go negative.
+  static ShownPart shownPart(const Rect& root, const XRect& bounds, int margin = 0) {
     // In doubles until clipped: the panel's own numbers may be far beyond any integer type.
     const double x0 = std::round(root.x), y0 = std::round(root.y);
     const double w = std::max(1.0, std::round(root.width));
     const double h = std::max(1.0, std::round(root.height));
     const double bx = bounds.x, by = bounds.y;
-    const double left = std::max(x0, bx), right = std::min(x0 + w, bx + bounds.width);
-    const double top = std::max(y0, by), bottom = std::min(y0 + h, by + bounds.height);
+    const double left = std::max(x0 - margin, bx);
+    const double right = std::min(x0 + w + margin, bx + bounds.width);
+    const double top = std::max(y0 - margin, by);
+    const double bottom = std::min(y0 + h + margin, by + bounds.height);
     ShownPart part;
     part.panelHeight = h;
     if (!(left < right && top < bottom)) {
@@ -91,6 +96,19 @@ class ScreenSpace {
     part.offsetX = left - x0;
     part.offsetY = top - y0;
     return part;
+  }
+
+  // The panel (`root`) drawn in a window that stays at `window`, if the panel lies wholly within
+  // it.
+  static std::optional<ShownPart> partWithin(const Rect& root, const XRect& window) {
+    const double x0 = std::round(root.x), y0 = std::round(root.y);
+    const double w = std::max(1.0, std::round(root.width));
+    const double h = std::max(1.0, std::round(root.height));
+    if (x0 < window.x || y0 < window.y || x0 + w > double(window.x) + window.width ||
+        y0 + h > double(window.y) + window.height) {
+      return std::nullopt;
+    }
+    return ShownPart{window, window.x - x0, window.y - y0, h};
   }
 
  private:
