@@ -188,6 +188,8 @@ void X11MascotPlatform::orderFront() {
 
 void X11MascotPlatform::orderOut() {
   endPress();  // unmapping breaks the pointer grab: no release would follow
+  pointerInHitArea_ = false;
+  widen(false);  // shown again, it is narrow until the pointer comes over the button
   XUnmapWindow(display_, window_);
   XFlush(display_);
   mapped_ = false;
