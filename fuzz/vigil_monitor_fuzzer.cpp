@@ -1,9 +1,9 @@
-// Fuzzes vigil's modifier tracking on the fake platform: any sequence of tap notifications (flags
-// changed, key down and up, both tap-disabled kinds, the tap lost, types no one handles), with any
-// key codes and flags. The lines the platform recorded are parsed back and checked against the
-// set of keys the monitor says are down. The same lines also go through the bounded outbox the
-// backends write with, to a host that reads a few bytes now and then: however the outbox collapsed
-// them, the host's view must hold up and end in the monitor's.
+// Fuzzes vigil's modifier tracking on the fake platform: any sequence of Quartz tap notifications
+// through their decoding (flags changed, key down and up, both tap-disabled kinds, types no one
+// handles) with any key codes and flags, and the source lost. The lines the platform recorded are
+// parsed back and checked against the set of keys the monitor says are down. The same lines also go
+// through the bounded outbox the backends write with, to a host that reads a few bytes now and
+// then: however the outbox collapsed them, the host's view must hold up and end in the monitor's.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -19,42 +19,19 @@
 #include "fake_monitor_platform.h"
 #include "hotkey_monitor.h"
 #include "line_outbox.h"
-#include "monitor_platform.h"
+#include "quartz_keys.h"
 
 namespace {
 
 using namespace vigil;
-namespace flag = ModifierFlag;
+namespace flag = QuartzFlag;
+namespace type = QuartzEventType;
 
 void check(bool holds, const char* what) {
   if (holds) return;
   std::fprintf(stderr, "invariant broken: %s\n", what);
   std::abort();
 }
-
-// The tracked keys by key code: the shared bit of their kind, their own side bit (none for fn)
-// and every side bit of their kind.
-struct Tracked {
-  std::string name;
-  std::uint64_t shared, own, kindSides;
-};
-const std::map<std::int64_t, Tracked> kTracked = {
-    {55,
-     {"left_command", flag::command, flag::leftCommand, flag::leftCommand | flag::rightCommand}},
-    {54,
-     {"right_command", flag::command, flag::rightCommand, flag::leftCommand | flag::rightCommand}},
-    {58,
-     {"left_alt", flag::alternate, flag::leftAlternate,
-      flag::leftAlternate | flag::rightAlternate}},
-    {61,
-     {"right_alt", flag::alternate, flag::rightAlternate,
-      flag::leftAlternate | flag::rightAlternate}},
-    {59,
-     {"left_control", flag::control, flag::leftControl, flag::leftControl | flag::rightControl}},
-    {56, {"left_shift", flag::shift, flag::leftShift, flag::leftShift | flag::rightShift}},
-    {60, {"right_shift", flag::shift, flag::rightShift, flag::leftShift | flag::rightShift}},
-    {63, {"fn", flag::secondaryFn, 0, 0}},
-};
 
 // Every flag bit the monitor could look at, for building flags bit by bit.
 constexpr std::uint64_t kBits[] = {
@@ -86,10 +63,9 @@ ParsedLine parse(const std::string& line) {
 
 class Session {
  public:
-  Session(bool tapCanBeCreated, bool sourceCanBeCreated, bool trusted)
-      : monitor_(platform_, false) {
-    platform_.tapCanBeCreated = tapCanBeCreated;
-    platform_.sourceCanBeCreated = sourceCanBeCreated;
+  Session(bool sourceCanBeOpened, bool sourceDelivers, bool trusted) : monitor_(platform_, false) {
+    platform_.sourceCanBeOpened = sourceCanBeOpened;
+    platform_.sourceDelivers = sourceDelivers;
     platform_.trusted = trusted;
     monitor_.start();
     for (const std::string& line : platform_.takeLines()) {
@@ -135,26 +111,25 @@ class Session {
   void act(FuzzedDataProvider& provider) {
     const auto kind = provider.ConsumeIntegralInRange<int>(0, 11);
     if (kind <= 4) {
-      flagsChanged(KeyEvent{keyCode(provider), flags(provider)});
+      flagsChanged(keyCode(provider), flags(provider));
     } else if (kind == 5 || kind == 6) {
       // Key down and key up pass by; so does every type no one handles.
-      const std::uint32_t type = kind == 5 ? EventType::keyDown : EventType::keyUp;
-      unhandled(type, KeyEvent{keyCode(provider), flags(provider)});
+      unhandled(kind == 5 ? type::keyDown : type::keyUp, keyCode(provider), flags(provider));
     } else if (kind == 7) {
-      const auto type = provider.ConsumeIntegral<std::uint32_t>();
-      if (type == EventType::flagsChanged || type == EventType::tapDisabledByTimeout ||
-          type == EventType::tapDisabledByUserInput) {
+      const auto other = provider.ConsumeIntegral<std::uint32_t>();
+      if (other == type::flagsChanged || other == type::tapDisabledByTimeout ||
+          other == type::tapDisabledByUserInput) {
         return;
       }
-      unhandled(type, KeyEvent{keyCode(provider), flags(provider)});
+      unhandled(other, keyCode(provider), flags(provider));
     } else if (kind == 8 || kind == 9) {
-      released(kind == 8 ? EventType::tapDisabledByTimeout : EventType::tapDisabledByUserInput);
+      released(kind == 8 ? type::tapDisabledByTimeout : type::tapDisabledByUserInput);
     } else if (kind == 10) {
       released(std::nullopt);
     } else {
       // A tap callback with no monitor behind it does nothing.
       const std::set<std::string> before = monitor_.modifierKeysDown();
-      deliverTapEvent(nullptr, EventType::flagsChanged, KeyEvent{keyCode(provider), ~0ULL});
+      deliverQuartzEvent(nullptr, type::flagsChanged, keyCode(provider), ~0ULL);
       check(read().empty() && monitor_.modifierKeysDown() == before,
             "a callback without its monitor writes nothing");
     }
@@ -177,35 +152,35 @@ class Session {
     return flags;
   }
 
-  void flagsChanged(const KeyEvent& event) {
-    monitor_.handleEvent(EventType::flagsChanged, event);
+  void flagsChanged(std::int64_t keyCode, std::uint64_t flags) {
+    deliverQuartzEvent(&monitor_, type::flagsChanged, keyCode, flags);
     const std::vector<ParsedLine> lines = read();
-    const auto row = kTracked.find(event.keyCode);
-    if (row == kTracked.end()) {
+    const QuartzKey* key = findQuartzKey(keyCode);
+    if (key == nullptr) {
       check(lines.empty(), "a key code outside the table writes nothing");
       return;
     }
-    const Tracked& key = row->second;
+    const std::string name(modifierKeyName(key->key));
     check(lines.size() <= 1, "one flags change writes at most one line");
     if (!lines.empty()) {
-      check(lines[0].event == "modifier" && lines[0].key == key.name,
+      check(lines[0].event == "modifier" && lines[0].key == name,
             "a flags change reports only its own key");
     }
-    const bool down = monitor_.modifierKeysDown().count(key.name) > 0;
-    if ((event.flags & (key.shared | key.kindSides)) == 0) {
+    const bool down = monitor_.modifierKeysDown().count(name) > 0;
+    if ((flags & (key->flag | key->kindSides)) == 0) {
       check(!down, "flags with no bit of the key's kind leave it up");
     }
-    if ((event.flags & key.shared) != 0 && (key.own == 0 || (event.flags & key.own) != 0)) {
+    if ((flags & key->flag) != 0 && (key->sideFlag == 0 || (flags & key->sideFlag) != 0)) {
       check(down, "flags with the kind's bit and the key's own bit hold it down");
     }
     // The same notification again is a repeat: nothing new to say.
-    monitor_.handleEvent(EventType::flagsChanged, event);
+    deliverQuartzEvent(&monitor_, type::flagsChanged, keyCode, flags);
     check(read().empty(), "a repeated flags change writes nothing");
   }
 
-  void unhandled(std::uint32_t type, const KeyEvent& event) {
+  void unhandled(std::uint32_t other, std::int64_t keyCode, std::uint64_t flags) {
     const std::set<std::string> before = monitor_.modifierKeysDown();
-    monitor_.handleEvent(type, event);
+    deliverQuartzEvent(&monitor_, other, keyCode, flags);
     check(read().empty() && monitor_.modifierKeysDown() == before,
           "key down, key up and unknown types write nothing and change nothing");
   }
@@ -213,11 +188,11 @@ class Session {
   // A tap-disabled notice (with its type), or the tap lost for good (none).
   void released(std::optional<std::uint32_t> disabledType) {
     const std::set<std::string> held = monitor_.modifierKeysDown();
-    const bool hadTap = monitor_.holdsEventTap();
+    const bool hadTap = monitor_.holdsKeySource();
     if (disabledType) {
-      monitor_.handleEvent(*disabledType, KeyEvent{});
+      deliverQuartzEvent(&monitor_, *disabledType, 0, 0);
     } else {
-      monitor_.handleTapLost("X server connection lost.");
+      monitor_.listeningLost("X server connection lost.");
     }
     const std::vector<ParsedLine> lines = read();
     check(monitor_.modifierKeysDown().empty(), "nothing is held after the tap stops");
@@ -245,7 +220,9 @@ class Session {
       ParsedLine p = parse(line);
       if (p.event == "modifier") {
         bool known = false;
-        for (const auto& [code, key] : kTracked) known = known || key.name == p.key;
+        for (std::size_t k = 0; k < kModifierKeyCount; ++k) {
+          known = known || modifierKeyName(static_cast<ModifierKey>(k)) == p.key;
+        }
         check(known, "only tracked keys are reported");
         if (p.state == "down") {
           check(down_.insert(p.key).second, "a \"down\" follows nothing or an \"up\"");

@@ -2,9 +2,10 @@
 // lines' texts out, so every outcome is tested without devices.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "monitor_platform.h"
 
 namespace vigil {
 
@@ -13,10 +14,8 @@ struct KeyboardOpening {
   int error = 0;        // errno of the open; 0 when it opened
 };
 
-struct KeyboardAccess {
-  bool permitted = true;               // false: "permission_required"
-  std::optional<std::string> failure;  // the "error" line's message; nothing when all is well
-};
+// The permission verdict and, when the keyboards cannot be read, the "error" line's message.
+using KeyboardAccess = KeySourceOpening;
 
 // `inputDirectoryExists`: /dev/input is there. `otherNodesReadable` and `otherNodesDenied` count
 // the event nodes that are not keyboards, by whether this process may read them; they decide

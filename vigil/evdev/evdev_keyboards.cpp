@@ -8,32 +8,21 @@
 namespace vigil {
 namespace {
 
-// The Meta keys play the Command role. Right Control is left out: it is not tracked, so nothing
-// of it is kept.
-struct EvdevModifier {
-  unsigned code;
-  std::int64_t keyCode;
-  std::uint64_t flag;
-  std::uint64_t sideFlag;
+// The kernel's codes of the tracked keys, in the order of ModifierKey. The Meta keys play the
+// Command role.
+constexpr std::array<unsigned, kModifierKeyCount> kCodes{
+    KEY_LEFTMETA, KEY_RIGHTMETA, KEY_LEFTALT,    KEY_RIGHTALT,
+    KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_FN,
 };
 
-constexpr std::array<EvdevModifier, 8> kModifiers{{
-    {KEY_LEFTMETA, 55, ModifierFlag::command, ModifierFlag::leftCommand},
-    {KEY_RIGHTMETA, 54, ModifierFlag::command, ModifierFlag::rightCommand},
-    {KEY_LEFTALT, 58, ModifierFlag::alternate, ModifierFlag::leftAlternate},
-    {KEY_RIGHTALT, 61, ModifierFlag::alternate, ModifierFlag::rightAlternate},
-    {KEY_LEFTCTRL, 59, ModifierFlag::control, ModifierFlag::leftControl},
-    {KEY_LEFTSHIFT, 56, ModifierFlag::shift, ModifierFlag::leftShift},
-    {KEY_RIGHTSHIFT, 60, ModifierFlag::shift, ModifierFlag::rightShift},
-    {KEY_FN, 63, ModifierFlag::secondaryFn, 0},
-}};
-
 int indexOf(unsigned code) {
-  for (std::size_t i = 0; i < kModifiers.size(); ++i) {
-    if (kModifiers[i].code == code) return static_cast<int>(i);
+  for (std::size_t i = 0; i < kCodes.size(); ++i) {
+    if (kCodes[i] == code) return static_cast<int>(i);
   }
   return -1;
 }
+
+ModifierKey keyAt(std::size_t index) { return static_cast<ModifierKey>(index); }
 
 std::uint32_t bit(int index) { return std::uint32_t{1} << index; }
 
@@ -46,17 +35,14 @@ int hexDigit(char c) {
 
 }  // namespace
 
-std::int64_t monitorKeyCodeForEvdevCode(unsigned code) {
-  int i = indexOf(code);
-  return i < 0 ? -1 : kModifiers[static_cast<std::size_t>(i)].keyCode;
+std::optional<ModifierKey> modifierKeyForEvdevCode(unsigned code) {
+  const int i = indexOf(code);
+  if (i < 0) return std::nullopt;
+  return keyAt(static_cast<std::size_t>(i));
 }
 
 const std::vector<unsigned>& trackedEvdevCodes() {
-  static const std::vector<unsigned> codes = [] {
-    std::vector<unsigned> all;
-    for (const EvdevModifier& m : kModifiers) all.push_back(m.code);
-    return all;
-  }();
+  static const std::vector<unsigned> codes(kCodes.begin(), kCodes.end());
   return codes;
 }
 
@@ -94,72 +80,66 @@ void EvdevKeyboards::add(KeyboardId id, const std::set<unsigned>& heldNow) {
   }
 }
 
-std::vector<KeyEvent> EvdevKeyboards::key(KeyboardId id, unsigned code, int value) {
-  std::vector<KeyEvent> out;
+std::optional<KeyChange> EvdevKeyboards::key(KeyboardId id, unsigned code, int value) {
+  if (value != 0 && value != 1) return std::nullopt;
+  const int i = indexOf(code);
+  if (i < 0) return std::nullopt;
   auto found = keyboards_.find(id);
-  int i = indexOf(code);
-  if (found == keyboards_.end() || i < 0) return out;
-  if (value == 1) {
-    found->second.unseen &= ~bit(i);
-    press(found->second, i, out);
-  } else if (value == 0) {
-    found->second.unseen &= ~bit(i);
-    release(found->second, i, out);
-  }
-  return out;
+  if (found == keyboards_.end()) return std::nullopt;
+  found->second.unseen &= ~bit(i);
+  return value == 1 ? press(found->second, i) : release(found->second, i);
 }
 
-std::vector<KeyEvent> EvdevKeyboards::resync(KeyboardId id, const std::set<unsigned>& heldNow) {
-  std::vector<KeyEvent> out;
+std::vector<KeyChange> EvdevKeyboards::resync(KeyboardId id, const std::set<unsigned>& heldNow) {
+  std::vector<KeyChange> out;
   auto found = keyboards_.find(id);
   if (found == keyboards_.end()) return out;
   Keyboard& keyboard = found->second;
   // Releases first, then presses: the host never sees more keys down than were truly held.
-  for (std::size_t n = 0; n < kModifiers.size(); ++n) {
-    if (heldNow.count(kModifiers[n].code) != 0) continue;
+  for (std::size_t n = 0; n < kCodes.size(); ++n) {
+    if (heldNow.count(kCodes[n]) != 0) continue;
     keyboard.unseen &= ~bit(static_cast<int>(n));
-    release(keyboard, static_cast<int>(n), out);
+    if (auto change = release(keyboard, static_cast<int>(n))) out.push_back(*change);
   }
-  for (std::size_t n = 0; n < kModifiers.size(); ++n) {
+  for (std::size_t n = 0; n < kCodes.size(); ++n) {
     const int i = static_cast<int>(n);
-    if (heldNow.count(kModifiers[n].code) != 0 && (keyboard.unseen & bit(i)) == 0) {
-      press(keyboard, i, out);
+    if (heldNow.count(kCodes[n]) != 0 && (keyboard.unseen & bit(i)) == 0) {
+      if (auto change = press(keyboard, i)) out.push_back(*change);
     }
   }
   return out;
 }
 
-std::vector<KeyEvent> EvdevKeyboards::remove(KeyboardId id) {
-  std::vector<KeyEvent> out;
+std::vector<KeyChange> EvdevKeyboards::remove(KeyboardId id) {
+  std::vector<KeyChange> out;
   auto found = keyboards_.find(id);
   if (found == keyboards_.end()) return out;
-  for (std::size_t n = 0; n < kModifiers.size(); ++n) {
-    release(found->second, static_cast<int>(n), out);
+  for (std::size_t n = 0; n < kCodes.size(); ++n) {
+    if (auto change = release(found->second, static_cast<int>(n))) out.push_back(*change);
   }
   keyboards_.erase(found);
   return out;
 }
 
-std::uint64_t EvdevKeyboards::flags() const {
-  std::uint64_t flags = 0;
-  for (std::size_t n = 0; n < kModifiers.size(); ++n) {
-    if (holders_[n] > 0) flags |= kModifiers[n].flag | kModifiers[n].sideFlag;
+bool EvdevKeyboards::anyHeld() const {
+  for (int holders : holders_) {
+    if (holders > 0) return true;
   }
-  return flags;
+  return false;
 }
 
-void EvdevKeyboards::press(Keyboard& keyboard, int index, std::vector<KeyEvent>& out) {
-  if ((keyboard.reported & bit(index)) != 0) return;
+std::optional<KeyChange> EvdevKeyboards::press(Keyboard& keyboard, int index) {
+  if ((keyboard.reported & bit(index)) != 0) return std::nullopt;
   keyboard.reported |= bit(index);
-  const auto n = static_cast<std::size_t>(index);
-  if (holders_[n]++ == 0) out.push_back(KeyEvent{kModifiers[n].keyCode, flags()});
+  if (holders_[index]++ != 0) return std::nullopt;
+  return KeyChange{keyAt(static_cast<std::size_t>(index)), true};
 }
 
-void EvdevKeyboards::release(Keyboard& keyboard, int index, std::vector<KeyEvent>& out) {
-  if ((keyboard.reported & bit(index)) == 0) return;
+std::optional<KeyChange> EvdevKeyboards::release(Keyboard& keyboard, int index) {
+  if ((keyboard.reported & bit(index)) == 0) return std::nullopt;
   keyboard.reported &= ~bit(index);
-  const auto n = static_cast<std::size_t>(index);
-  if (--holders_[n] == 0) out.push_back(KeyEvent{kModifiers[n].keyCode, flags()});
+  if (--holders_[index] != 0) return std::nullopt;
+  return KeyChange{keyAt(static_cast<std::size_t>(index)), false};
 }
 
 }  // namespace vigil

@@ -1,11 +1,11 @@
-// Kernel key events of every keyboard, merged into the tap's vocabulary: a tracked key is down
-// while any keyboard holds it, and each change of that merged state becomes one flags-changed
-// notification with flags synthesized from the merged keys. No device is touched here: the
-// backend feeds in what it reads, so the rules can be tested with no keyboard at all.
+// Kernel key events of every keyboard, merged: a tracked key is down while any keyboard holds it,
+// and each change of that merged state is one key going down or up. No device is touched here:
+// the backend feeds in what it reads, so the rules can be tested with no keyboard at all.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -14,8 +14,15 @@
 
 namespace vigil {
 
-// The key code of the monitor's table for a kernel key code; -1 for a key outside it.
-std::int64_t monitorKeyCodeForEvdevCode(unsigned code);
+// The tracked key a kernel key code stands for; nothing for any other key (right Control too).
+std::optional<ModifierKey> modifierKeyForEvdevCode(unsigned code);
+
+// One tracked key going down or up.
+struct KeyChange {
+  ModifierKey key;
+  bool down;
+  bool operator==(const KeyChange&) const = default;
+};
 
 // The kernel key codes vigil tracks, in a fixed order.
 const std::vector<unsigned>& trackedEvdevCodes();
@@ -32,14 +39,15 @@ class EvdevKeyboards {
   // they stay unreported until released and pressed again.
   void add(KeyboardId id, const std::set<unsigned>& heldNow);
   // One key event: value 1 a press, 0 a release; autorepeat (2) and other values change nothing.
-  std::vector<KeyEvent> key(KeyboardId id, unsigned code, int value);
+  std::optional<KeyChange> key(KeyboardId id, unsigned code, int value);
   // After events were dropped: what the kernel says is held now, against what was reported.
-  std::vector<KeyEvent> resync(KeyboardId id, const std::set<unsigned>& heldNow);
+  std::vector<KeyChange> resync(KeyboardId id, const std::set<unsigned>& heldNow);
   // The keyboard is gone: whatever it held is released.
-  std::vector<KeyEvent> remove(KeyboardId id);
+  std::vector<KeyChange> remove(KeyboardId id);
 
   bool contains(KeyboardId id) const { return keyboards_.count(id) != 0; }
-  std::uint64_t flags() const;
+  // Whether any keyboard holds a tracked key down.
+  bool anyHeld() const;
 
  private:
   struct Keyboard {
@@ -47,11 +55,12 @@ class EvdevKeyboards {
     std::uint32_t unseen = 0;    // tracked keys held since before it was opened
   };
 
-  void press(Keyboard& keyboard, int index, std::vector<KeyEvent>& out);
-  void release(Keyboard& keyboard, int index, std::vector<KeyEvent>& out);
+  // The key's change of the merged state, if any.
+  std::optional<KeyChange> press(Keyboard& keyboard, int index);
+  std::optional<KeyChange> release(Keyboard& keyboard, int index);
 
   std::map<KeyboardId, Keyboard> keyboards_;
-  std::vector<int> holders_ = std::vector<int>(trackedEvdevCodes().size(), 0);
+  int holders_[kModifierKeyCount] = {};  // how many keyboards hold each tracked key
 };
 
 }  // namespace vigil

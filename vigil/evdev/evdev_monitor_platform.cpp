@@ -23,8 +23,8 @@ PlatformFacts evdevFacts() {
   // The kernel sees Fn where a keyboard reports it; reading keyboards needs the input group.
   facts.capability = CapabilityEvent{"linux", true, true, true};
   facts.permissionRequiredMessage = kInputGroupMessage;
-  facts.tapUnavailableMessage = "Kernel keyboard events unavailable.";
-  facts.tapNotRestoredMessage = "Kernel keyboard events stopped and could not be restored.";
+  facts.sourceUnavailableMessage = "Kernel keyboard events unavailable.";
+  facts.sourceNotRestoredMessage = "Kernel keyboard events stopped and could not be restored.";
   return facts;
 }
 
@@ -71,25 +71,13 @@ EvdevMonitorPlatform::EvdevMonitorPlatform()
 
 EvdevMonitorPlatform::~EvdevMonitorPlatform() { closeAll(); }
 
-bool EvdevMonitorPlatform::isProcessTrusted(bool) {
-  discover();
-  return access_->permitted;
-}
-
-TapCreation EvdevMonitorPlatform::createEventTap(HotkeyMonitor& monitor) {
-  if (!access_) discover();
-  if (access_->failure) {
+KeySourceOpening EvdevMonitorPlatform::openKeySource(HotkeyMonitor& monitor, bool) {
+  const KeyboardAccess access = discover();
+  if (access.failure) {
     closeAll();
-    return {nullptr, *access_->failure};
+    return access;
   }
   monitor_ = &monitor;
-  // The keyboards and the udev monitor are the tap; this token only says it exists.
-  return {std::make_shared<int>(0), {}};
-}
-
-PlatformRef EvdevMonitorPlatform::createRunLoopSource(const PlatformRef& tap) { return tap; }
-
-void EvdevMonitorPlatform::addRunLoopSource(const PlatformRef&) {
   udevWatch_ = g_unix_fd_add(
       udev_monitor_get_fd(udevMonitor_), static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
       [](gint, GIOCondition, gpointer self) -> gboolean {
@@ -99,15 +87,10 @@ void EvdevMonitorPlatform::addRunLoopSource(const PlatformRef&) {
       this);
   for (auto& [id, keyboard] : keyboards_) watch(*keyboard);
   attached_ = true;
+  return access;
 }
 
-// Nothing is ever grabbed or switched off, so there is nothing to enable.
-void EvdevMonitorPlatform::enableTap(const PlatformRef&, bool) {}
-
-// The keyboards were opened with the tap; the udev monitor follows them from here on.
-void EvdevMonitorPlatform::observeKeyboardDevices() {}
-
-void EvdevMonitorPlatform::runLoop() {
+void EvdevMonitorPlatform::run() {
   if (!attached_) return;
   loop_.run();
 }
@@ -116,11 +99,10 @@ void EvdevMonitorPlatform::writeLine(std::string_view line) { output_.writeLine(
 
 void EvdevMonitorPlatform::stop() { loop_.quit(); }
 
-void EvdevMonitorPlatform::discover() {
+KeyboardAccess EvdevMonitorPlatform::discover() {
   struct stat info {};
   if (stat(kInputDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) {
-    access_ = judgeKeyboardAccess(false, {}, 0, 0);
-    return;
+    return judgeKeyboardAccess(false, {}, 0, 0);
   }
   udev_ = udev_new();
   if (udev_ != nullptr) udevMonitor_ = udev_monitor_new_from_netlink(udev_, "udev");
@@ -128,12 +110,11 @@ void EvdevMonitorPlatform::discover() {
   if (udevMonitor_ == nullptr ||
       udev_monitor_filter_add_match_subsystem_devtype(udevMonitor_, "input", nullptr) < 0 ||
       udev_monitor_enable_receiving(udevMonitor_) < 0) {
-    access_ = KeyboardAccess{true, std::string("Unable to watch for keyboards through udev.")};
-    return;
+    return KeyboardAccess{true, std::string("Unable to watch for keyboards through udev.")};
   }
   int otherReadable = 0, otherDenied = 0;
   std::vector<KeyboardOpening> openings = scan(&otherReadable, &otherDenied);
-  access_ = judgeKeyboardAccess(true, openings, otherReadable, otherDenied);
+  return judgeKeyboardAccess(true, openings, otherReadable, otherDenied);
 }
 
 std::vector<KeyboardOpening> EvdevMonitorPlatform::scan(int* otherReadable, int* otherDenied) {
@@ -230,7 +211,8 @@ void EvdevMonitorPlatform::readKeyboard(Keyboard& keyboard) {
   for (;;) {
     int rc = libevdev_next_event(keyboard.device, LIBEVDEV_READ_FLAG_NORMAL, &event);
     if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
-      if (event.type == EV_KEY) deliver(merged_.key(id, event.code, event.value));
+      if (event.type != EV_KEY) continue;
+      if (auto change = merged_.key(id, event.code, event.value)) deliver(*change);
     } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
       // Events were dropped: let libevdev catch up with the kernel's state, then report the
       // difference between that and what was reported.
@@ -285,7 +267,7 @@ void EvdevMonitorPlatform::onUdevEvent() {
         int readable = 0, denied = 0;
         for (const KeyboardOpening& opening : scan(&readable, &denied)) {
           if (isPermissionError(opening.error)) {
-            monitor_->handleTapLost("Cannot read the keyboard " + opening.devnode + ": " +
+            monitor_->listeningLost("Cannot read the keyboard " + opening.devnode + ": " +
                                     std::strerror(opening.error) + ".");
             stop();
             return;
@@ -313,7 +295,7 @@ void EvdevMonitorPlatform::onUdevEvent() {
           const std::string message = "Cannot read the keyboard " + std::string(devnode) + ": " +
                                       std::strerror(error) + ".";
           udev_device_unref(device);
-          monitor_->handleTapLost(message);
+          monitor_->listeningLost(message);
           stop();
           return;
         }
@@ -344,8 +326,16 @@ void EvdevMonitorPlatform::setListening(bool listening) {
   monitor_->setListening(listening);
 }
 
-void EvdevMonitorPlatform::deliver(const std::vector<KeyEvent>& events) {
-  for (const KeyEvent& event : events) deliverTapEvent(monitor_, EventType::flagsChanged, event);
+void EvdevMonitorPlatform::deliver(const KeyChange& change) {
+  if (change.down) {
+    monitor_->keyDown(change.key);
+  } else {
+    monitor_->keyUp(change.key);
+  }
+}
+
+void EvdevMonitorPlatform::deliver(const std::vector<KeyChange>& changes) {
+  for (const KeyChange& change : changes) deliver(change);
 }
 
 }  // namespace vigil

@@ -1,7 +1,7 @@
-// The monitor's platform on the Linux kernel's input devices. The "tap" is every keyboard that
-// udev knows, each read with libevdev (never grabbed, never written), plus a udev monitor that
-// follows keyboards coming and going. GLib's main loop is the run loop; every device is an fd
-// watch on it. Works the same under X11, Wayland and on a text console.
+// The monitor's platform on the Linux kernel's input devices. The key source is every keyboard
+// that udev knows, each read with libevdev (never grabbed, never written), plus a udev monitor
+// that follows keyboards coming and going. GLib's main loop runs it; every device is an fd watch
+// on it. Works the same under X11, Wayland and on a text console.
 #pragma once
 
 #include <glib.h>
@@ -36,14 +36,11 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   EvdevMonitorPlatform& operator=(const EvdevMonitorPlatform&) = delete;
 
   const PlatformFacts& facts() const override { return facts_; }
-  // Opens every keyboard: "trusted" means no keyboard refused us for lack of permission.
-  bool isProcessTrusted(bool prompt) override;
-  TapCreation createEventTap(HotkeyMonitor& monitor) override;
-  PlatformRef createRunLoopSource(const PlatformRef& tap) override;
-  void addRunLoopSource(const PlatformRef& source) override;
-  void enableTap(const PlatformRef& tap, bool enable) override;
-  void observeKeyboardDevices() override;
-  void runLoop() override;
+  // Opens every keyboard: "permitted" means no keyboard refused us for lack of permission.
+  KeySourceOpening openKeySource(HotkeyMonitor& monitor, bool prompt) override;
+  // Nothing is ever grabbed or switched off, so there is nothing to resume.
+  void resumeKeySource() override {}
+  void run() override;
   void writeLine(std::string_view line) override;
 
  private:
@@ -56,7 +53,7 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
     guint watch = 0;
   };
 
-  void discover();
+  KeyboardAccess discover();
   // Opens every keyboard udev lists that is not open yet and closes those it no longer lists.
   // Returns how each open went, and counts the other event nodes by whether they are readable.
   std::vector<KeyboardOpening> scan(int* otherReadable, int* otherDenied);
@@ -68,7 +65,8 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   void dropKeyboard(EvdevKeyboards::KeyboardId id);
   void closeAll();
   void onUdevEvent();
-  void deliver(const std::vector<KeyEvent>& events);
+  void deliver(const KeyChange& change);
+  void deliver(const std::vector<KeyChange>& changes);
   void setListening(bool listening);
   void stop();
 
@@ -80,7 +78,6 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   udev* udev_ = nullptr;
   udev_monitor* udevMonitor_ = nullptr;
   guint udevWatch_ = 0;
-  std::optional<KeyboardAccess> access_;
   std::map<EvdevKeyboards::KeyboardId, std::unique_ptr<Keyboard>> keyboards_;
   EvdevKeyboards::KeyboardId nextId_ = 1;
   EvdevKeyboards merged_;

@@ -4,7 +4,6 @@
 // C++ file may include it.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 #include "hotkey_monitor.h"
@@ -20,18 +19,18 @@ class MacOSMonitorPlatform final : public MonitorPlatform {
   MacOSMonitorPlatform& operator=(const MacOSMonitorPlatform&) = delete;
 
   const PlatformFacts& facts() const override { return facts_; }
-  bool isProcessTrusted(bool prompt) override;
-  TapCreation createEventTap(HotkeyMonitor& monitor) override;
-  PlatformRef createRunLoopSource(const PlatformRef& tap) override;
-  void addRunLoopSource(const PlatformRef& source) override;
-  void enableTap(const PlatformRef& tap, bool enable) override;
-  void observeKeyboardDevices() override;
-  void runLoop() override;
+  // The accessibility check, then the tap on the current run loop, enabled.
+  KeySourceOpening openKeySource(HotkeyMonitor& monitor, bool prompt) override;
+  void resumeKeySource() override;
+  // Opens the keyboards for observation (no callback, no report), then runs the run loop.
+  void run() override;
   void writeLine(std::string_view line) override;
 
  private:
   PlatformFacts facts_;
   MacOSStdoutWriter output_;
+  CFObject tap_;            // the tap's CFMachPort
+  CFObject runLoopSource_;  // made from it
 };
 
 }  // namespace vigil

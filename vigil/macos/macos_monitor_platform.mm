@@ -9,6 +9,8 @@
 
 #import <IOKit/hidsystem/IOLLEvent.h>
 
+#include "quartz_keys.h"
+
 namespace vigil {
 namespace {
 
@@ -18,50 +20,45 @@ constexpr CGEventMask kTapEventMask = CGEventMaskBit(kCGEventKeyDown) |
                                       CGEventMaskBit(kCGEventFlagsChanged);
 static_assert(kTapEventMask == 0x1C00);
 
-// The monitor's numbers are Quartz's own: the backend hands event types and flags on unchanged.
-static_assert(EventType::keyDown == kCGEventKeyDown && EventType::keyUp == kCGEventKeyUp &&
-              EventType::flagsChanged == kCGEventFlagsChanged &&
-              EventType::tapDisabledByTimeout == kCGEventTapDisabledByTimeout &&
-              EventType::tapDisabledByUserInput == kCGEventTapDisabledByUserInput);
-static_assert(ModifierFlag::shift == kCGEventFlagMaskShift &&
-              ModifierFlag::control == kCGEventFlagMaskControl &&
-              ModifierFlag::alternate == kCGEventFlagMaskAlternate &&
-              ModifierFlag::command == kCGEventFlagMaskCommand &&
-              ModifierFlag::secondaryFn == kCGEventFlagMaskSecondaryFn);
-static_assert(ModifierFlag::leftControl == NX_DEVICELCTLKEYMASK &&
-              ModifierFlag::leftShift == NX_DEVICELSHIFTKEYMASK &&
-              ModifierFlag::rightShift == NX_DEVICERSHIFTKEYMASK &&
-              ModifierFlag::leftCommand == NX_DEVICELCMDKEYMASK &&
-              ModifierFlag::rightCommand == NX_DEVICERCMDKEYMASK &&
-              ModifierFlag::leftAlternate == NX_DEVICELALTKEYMASK &&
-              ModifierFlag::rightAlternate == NX_DEVICERALTKEYMASK &&
-              ModifierFlag::rightControl == NX_DEVICERCTLKEYMASK);
+// The tap's numbers as the portable decoding spells them.
+static_assert(QuartzEventType::keyDown == kCGEventKeyDown &&
+              QuartzEventType::keyUp == kCGEventKeyUp &&
+              QuartzEventType::flagsChanged == kCGEventFlagsChanged &&
+              QuartzEventType::tapDisabledByTimeout == kCGEventTapDisabledByTimeout &&
+              QuartzEventType::tapDisabledByUserInput == kCGEventTapDisabledByUserInput);
+static_assert(QuartzFlag::shift == kCGEventFlagMaskShift &&
+              QuartzFlag::control == kCGEventFlagMaskControl &&
+              QuartzFlag::alternate == kCGEventFlagMaskAlternate &&
+              QuartzFlag::command == kCGEventFlagMaskCommand &&
+              QuartzFlag::secondaryFn == kCGEventFlagMaskSecondaryFn);
+static_assert(QuartzFlag::leftControl == NX_DEVICELCTLKEYMASK &&
+              QuartzFlag::leftShift == NX_DEVICELSHIFTKEYMASK &&
+              QuartzFlag::rightShift == NX_DEVICERSHIFTKEYMASK &&
+              QuartzFlag::leftCommand == NX_DEVICELCMDKEYMASK &&
+              QuartzFlag::rightCommand == NX_DEVICERCMDKEYMASK &&
+              QuartzFlag::leftAlternate == NX_DEVICELALTKEYMASK &&
+              QuartzFlag::rightAlternate == NX_DEVICERALTKEYMASK &&
+              QuartzFlag::rightControl == NX_DEVICERCTLKEYMASK);
 
 PlatformFacts macosFacts() {
   PlatformFacts facts;
   facts.capability = CapabilityEvent{"macos", true, true, true};
   facts.permissionRequiredMessage = "Accessibility permission is required for modifier monitoring.";
-  facts.tapUnavailableMessage = "CGEvent tap unavailable.";
-  facts.tapNotRestoredMessage = "CGEvent tap was disabled and could not be restored.";
+  facts.sourceUnavailableMessage = "CGEvent tap unavailable.";
+  facts.sourceNotRestoredMessage = "CGEvent tap was disabled and could not be restored.";
   return facts;
-}
-
-// Core Foundation objects held through the seam give up their one reference when dropped.
-PlatformRef adoptCFObject(CFTypeRef object) {
-  if (object == nullptr) return nullptr;
-  return PlatformRef(const_cast<void*>(object), [](void* held) { CFRelease(held); });
 }
 
 // The system calls this for every event of the mask and for tap-disabled notices. `userInfo` is
 // the monitor, not owned. The event always goes on unchanged: the tap only watches.
 CGEventRef onTapEvent(CGEventTapProxy, CGEventType type, CGEventRef event, void* userInfo) {
-  if (userInfo == nullptr) return event;
-  KeyEvent keyEvent;
+  std::int64_t keyCode = -1;
+  std::uint64_t flags = 0;
   if (event != nullptr) {
-    keyEvent.keyCode = CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode);
-    keyEvent.flags = CGEventGetFlags(event);  // shared and device-dependent side bits alike
+    keyCode = CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode);
+    flags = CGEventGetFlags(event);  // shared and device-dependent side bits alike
   }
-  deliverTapEvent(userInfo, type, keyEvent);
+  deliverQuartzEvent(static_cast<HotkeyMonitor*>(userInfo), type, keyCode, flags);
   return event;
 }
 
@@ -69,35 +66,38 @@ CGEventRef onTapEvent(CGEventTapProxy, CGEventType type, CGEventRef event, void*
 
 MacOSMonitorPlatform::MacOSMonitorPlatform() : facts_(macosFacts()) {}
 
-bool MacOSMonitorPlatform::isProcessTrusted(bool prompt) {
+KeySourceOpening MacOSMonitorPlatform::openKeySource(HotkeyMonitor& monitor, bool prompt) {
+  KeySourceOpening opening;
   // The prompt key is always present: false asks the system not to show its prompt.
   NSDictionary* options = @{(__bridge NSString*)kAXTrustedCheckOptionPrompt : @(prompt)};
-  return AXIsProcessTrustedWithOptions((__bridge CFDictionaryRef)options);
-}
+  opening.permitted = AXIsProcessTrustedWithOptions((__bridge CFDictionaryRef)options);
 
-TapCreation MacOSMonitorPlatform::createEventTap(HotkeyMonitor& monitor) {
   CFMachPortRef port =
       CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                        kTapEventMask, &onTapEvent, &monitor);
-  if (port == nullptr) return {nullptr, "Unable to create CGEvent tap."};
-  return {adoptCFObject(port), {}};
-}
-
-PlatformRef MacOSMonitorPlatform::createRunLoopSource(const PlatformRef& tap) {
-  auto port = static_cast<CFMachPortRef>(tap.get());
-  return adoptCFObject(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0));
-}
-
-void MacOSMonitorPlatform::addRunLoopSource(const PlatformRef& source) {
-  CFRunLoopAddSource(CFRunLoopGetCurrent(), static_cast<CFRunLoopSourceRef>(source.get()),
+  if (port == nullptr) {
+    opening.failure = "Unable to create CGEvent tap.";
+    return opening;
+  }
+  tap_ = adoptCFObject(port);
+  runLoopSource_ = adoptCFObject(CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0));
+  if (!runLoopSource_) {
+    opening.delivering = false;
+    return opening;
+  }
+  CFRunLoopAddSource(CFRunLoopGetCurrent(), static_cast<CFRunLoopSourceRef>(runLoopSource_.get()),
                      kCFRunLoopCommonModes);
+  CGEventTapEnable(port, true);
+  return opening;
 }
 
-void MacOSMonitorPlatform::enableTap(const PlatformRef& tap, bool enable) {
-  CGEventTapEnable(static_cast<CFMachPortRef>(tap.get()), enable);
+void MacOSMonitorPlatform::resumeKeySource() {
+  if (tap_) CGEventTapEnable(static_cast<CFMachPortRef>(tap_.get()), true);
 }
 
-void MacOSMonitorPlatform::observeKeyboardDevices() {
+namespace {
+
+void observeKeyboards() {
   IOHIDManagerRef manager = IOHIDManagerCreate(kCFAllocatorDefault, kIOHIDOptionsTypeNone);
   if (manager == nullptr) return;
   // Generic Desktop page, Keyboard usage. No callback: the outcome is not looked at.
@@ -111,7 +111,10 @@ void MacOSMonitorPlatform::observeKeyboardDevices() {
   CFRelease(manager);
 }
 
-void MacOSMonitorPlatform::runLoop() {
+}  // namespace
+
+void MacOSMonitorPlatform::run() {
+  observeKeyboards();
   // The tap sits in the system's input path: the process must not be napped or have its
   // wake-ups coalesced while it runs, or every keystroke would wait on it.
   NSActivityOptions options =

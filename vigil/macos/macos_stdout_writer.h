@@ -4,6 +4,7 @@
 // tap; the header names no Apple type.
 #pragma once
 
+#include <memory>
 #include <string_view>
 
 #include "line_outbox.h"
@@ -11,6 +12,10 @@
 #include "nonblocking_stdout.h"
 
 namespace vigil {
+
+// An owned Core Foundation object, released when the last holder drops it; empty means none.
+using CFObject = std::shared_ptr<void>;
+CFObject adoptCFObject(const void* object);
 
 class MacOSStdoutWriter {
  public:
@@ -30,9 +35,9 @@ class MacOSStdoutWriter {
 
   NonBlockingStdout stdout_;
   LineOutbox outbox_;
-  PlatformRef descriptor_;  // the CFFileDescriptor on standard output
-  PlatformRef source_;      // its run-loop source
-  bool waiting_ = false;    // for the pipe to have room
+  CFObject descriptor_;   // the CFFileDescriptor on standard output
+  CFObject source_;       // its run-loop source
+  bool waiting_ = false;  // for the pipe to have room
 };
 
 }  // namespace vigil

@@ -13,20 +13,20 @@ void onDescriptor(CFFileDescriptorRef, CFOptionFlags, void* writer) {
   static_cast<MacOSStdoutWriter*>(writer)->writable();
 }
 
-PlatformRef adopt(CFTypeRef object) {
-  if (object == nullptr) return nullptr;
-  return PlatformRef(const_cast<void*>(object), [](void* held) { CFRelease(held); });
-}
-
 }  // namespace
+
+CFObject adoptCFObject(const void* object) {
+  if (object == nullptr) return nullptr;
+  return CFObject(const_cast<void*>(object), [](void* held) { CFRelease(held); });
+}
 
 MacOSStdoutWriter::MacOSStdoutWriter() {
   CFFileDescriptorContext context{0, this, nullptr, nullptr, nullptr};
   CFFileDescriptorRef descriptor =
       CFFileDescriptorCreate(kCFAllocatorDefault, STDOUT_FILENO, false, &onDescriptor, &context);
-  descriptor_ = adopt(descriptor);
+  descriptor_ = adoptCFObject(descriptor);
   if (descriptor == nullptr) return;
-  source_ = adopt(CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, descriptor, 0));
+  source_ = adoptCFObject(CFFileDescriptorCreateRunLoopSource(kCFAllocatorDefault, descriptor, 0));
   if (source_) {
     CFRunLoopAddSource(CFRunLoopGetCurrent(), static_cast<CFRunLoopSourceRef>(source_.get()),
                        kCFRunLoopCommonModes);

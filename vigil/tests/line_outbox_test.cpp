@@ -48,35 +48,28 @@ class StalledHostPlatform : public FakeMonitorPlatform {
   std::size_t peakBytes = 0;
 };
 
-// Physical keys pressed and released at random, with the flags a keyboard gives them, and now and
-// then a tap-disabled notice or, with `tapLosses`, the tap lost: then two different "degraded"
-// lines take turns.
+// Keys pressed and released at random, and now and then an interruption or, with `tapLosses`,
+// the source lost: then two different "degraded" lines take turns.
 void typeAtRandom(HotkeyMonitor& monitor, std::mt19937& random, int events, int disablesPerMille,
                   bool tapLosses = false) {
-  namespace F = ModifierFlag;
-  struct Key {
-    std::int64_t code;
-    std::uint64_t shared, side;
-  };
-  const Key keys[] = {{55, F::command, F::leftCommand},     {54, F::command, F::rightCommand},
-                      {58, F::alternate, F::leftAlternate}, {61, F::alternate, F::rightAlternate},
-                      {59, F::control, F::leftControl},     {56, F::shift, F::leftShift},
-                      {60, F::shift, F::rightShift},        {63, F::secondaryFn, 0}};
   std::set<std::size_t> held;
   for (int i = 0; i < events; ++i) {
     if (static_cast<int>(random() % 1000) < disablesPerMille) {
       if (tapLosses && random() % 2 == 0) {
-        monitor.handleTapLost("X server connection lost.");
+        monitor.listeningLost("X server connection lost.");
       } else {
-        monitor.handleEvent(EventType::tapDisabledByTimeout, {});
+        monitor.listeningInterrupted();
       }
       continue;
     }
-    const std::size_t k = random() % std::size(keys);
-    if (!held.insert(k).second) held.erase(k);
-    std::uint64_t flags = 0;
-    for (std::size_t h : held) flags |= keys[h].shared | keys[h].side;
-    monitor.handleEvent(EventType::flagsChanged, KeyEvent{keys[k].code, flags});
+    const std::size_t k = random() % kModifierKeyCount;
+    const auto key = static_cast<ModifierKey>(k);
+    if (held.insert(k).second) {
+      monitor.keyDown(key);
+    } else {
+      held.erase(k);
+      monitor.keyUp(key);
+    }
   }
 }
 
@@ -174,8 +167,8 @@ TEST(LineOutboxTest, StalledHostStaysBoundedAndCatchesUpWithEveryKeysTrueState) 
     // Once caught up, lines flow one for one again.
     platform.received.clear();
     const std::size_t since = platform.lines.size();
-    monitor.handleEvent(EventType::tapDisabledByUserInput, {});
-    monitor.handleEvent(EventType::flagsChanged, KeyEvent{56, ModifierFlag::shift});
+    monitor.listeningInterrupted();
+    monitor.keyDown(ModifierKey::leftShift);
     std::string expected;
     for (std::size_t i = since; i < platform.lines.size(); ++i)
       expected += platform.lines[i] + "\n";

@@ -21,15 +21,10 @@ PlatformFacts linuxFacts() {
   // X key codes stop at 255, so Fn never reaches an X client; no permission is asked for.
   facts.capability = CapabilityEvent{"linux", false, true, false};
   facts.permissionRequiredMessage = "Accessibility permission is required for modifier monitoring.";
-  facts.tapUnavailableMessage = "XInput2 raw key events unavailable.";
-  facts.tapNotRestoredMessage = "XInput2 key event tap was disabled and could not be restored.";
+  facts.sourceUnavailableMessage = "XInput2 raw key events unavailable.";
+  facts.sourceNotRestoredMessage = "XInput2 key event tap was disabled and could not be restored.";
   return facts;
 }
-
-struct X11Tap {
-  Display* display;
-  unsigned long root;
-};
 
 }  // namespace
 
@@ -53,78 +48,71 @@ X11MonitorPlatform::X11MonitorPlatform()
 }
 
 X11MonitorPlatform::~X11MonitorPlatform() {
+  if (source_ != nullptr) {
+    g_source_destroy(source_);
+    g_source_unref(source_);
+  }
   if (display_ != nullptr) XCloseDisplay(display_);
 }
 
-bool X11MonitorPlatform::isProcessTrusted(bool) { return true; }
-
-TapCreation X11MonitorPlatform::createEventTap(HotkeyMonitor& monitor) {
+KeySourceOpening X11MonitorPlatform::openKeySource(HotkeyMonitor& monitor, bool) {
   XSetErrorHandler(ignoreXError);
   XSetIOErrorHandler(quietIOError);
   display_ = XOpenDisplay(nullptr);
   if (display_ == nullptr) {
-    return {nullptr, std::string("Unable to open X display \"") + XDisplayName(nullptr) + "\"."};
+    return {true, std::string("Unable to open X display \"") + XDisplayName(nullptr) + "\"."};
   }
   XSetIOErrorExitHandler(display_, &X11MonitorPlatform::onConnectionLost, this);
 
   int event = 0, error = 0;
   if (!XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error)) {
-    return {nullptr, "The X server has no XInput extension."};
+    return {true, "The X server has no XInput extension."};
   }
   int major = 2, minor = 2;
   if (XIQueryVersion(display_, &major, &minor) != Success || major < 2 ||
       (major == 2 && minor < 2)) {
-    return {nullptr, "The X server offers XInput " + std::to_string(major) + "." +
-                         std::to_string(minor) + "; raw key events need 2.2."};
+    return {
+        true,
+        "The X server offers XInput " + std::to_string(major) + "." + std::to_string(minor) +
+            "; raw key events need 2.2.",
+    };
   }
   monitor_ = &monitor;
-  auto tap = std::make_shared<X11Tap>(X11Tap{display_, DefaultRootWindow(display_)});
-  enableTap(tap, true);
-  return {tap, {}};
-}
+  selectRawKeys();
 
-PlatformRef X11MonitorPlatform::createRunLoopSource(const PlatformRef&) {
   static GSourceFuncs funcs = {&X11MonitorPlatform::prepareX,
                                &X11MonitorPlatform::checkX,
                                &X11MonitorPlatform::dispatchX,
                                nullptr,
                                nullptr,
                                nullptr};
-  GSource* source = g_source_new(&funcs, sizeof(XSource));
-  auto* xsource = reinterpret_cast<XSource*>(source);
+  source_ = g_source_new(&funcs, sizeof(XSource));
+  auto* xsource = reinterpret_cast<XSource*>(source_);
   xsource->owner = this;
-  xsource->fdTag = g_source_add_unix_fd(source, ConnectionNumber(display_),
+  xsource->fdTag = g_source_add_unix_fd(source_, ConnectionNumber(display_),
                                         static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-  return PlatformRef(source, [](void* s) {
-    g_source_destroy(static_cast<GSource*>(s));
-    g_source_unref(static_cast<GSource*>(s));
-  });
+  g_source_attach(source_, nullptr);
+  return {};
 }
 
-void X11MonitorPlatform::addRunLoopSource(const PlatformRef& source) {
-  g_source_attach(static_cast<GSource*>(source.get()), nullptr);
-  attachedSource_ = true;
-}
-
-void X11MonitorPlatform::enableTap(const PlatformRef& tap, bool enable) {
-  auto* x = static_cast<X11Tap*>(tap.get());
+// Keyboards come and go as slaves of the master keyboard, whose raw events are selected already.
+void X11MonitorPlatform::selectRawKeys() {
   unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-  if (enable) {
-    XISetMask(bits, XI_RawKeyPress);
-    XISetMask(bits, XI_RawKeyRelease);
-  }
+  XISetMask(bits, XI_RawKeyPress);
+  XISetMask(bits, XI_RawKeyRelease);
   XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof(bits)), bits};
-  XISelectEvents(x->display, x->root, &mask, 1);
-  // The selection is in force at the server before anyone is told the tap is ready.
-  XSync(x->display, False);
+  XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
+  // The selection is in force at the server before anyone is told the source is ready.
+  XSync(display_, False);
 }
 
-// Keyboards come and go as slaves of the master keyboard, whose raw events we already select.
-void X11MonitorPlatform::observeKeyboardDevices() {}
+void X11MonitorPlatform::resumeKeySource() {
+  if (source_ != nullptr) selectRawKeys();
+}
 
-void X11MonitorPlatform::runLoop() {
+void X11MonitorPlatform::run() {
   // Without the X connection nothing is left to watch: return rather than idle forever.
-  if (!attachedSource_) return;
+  if (source_ == nullptr) return;
   loop_.run();
 }
 
@@ -167,10 +155,13 @@ void X11MonitorPlatform::handleXEvent(XEvent& event) {
   if (!XGetEventData(display_, cookie)) return;
   if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
     auto* raw = static_cast<XIRawEvent*>(cookie->data);
-    const unsigned keycode = static_cast<unsigned>(raw->detail);
-    TapNotification n = cookie->evtype == XI_RawKeyPress ? modifierFlags_.press(keycode)
-                                                         : modifierFlags_.release(keycode);
-    deliverTapEvent(monitor_, n.type, n.event);
+    if (auto key = modifierKeyForXKeycode(static_cast<unsigned>(raw->detail))) {
+      if (cookie->evtype == XI_RawKeyPress) {
+        monitor_->keyDown(*key);
+      } else {
+        monitor_->keyUp(*key);
+      }
+    }
   }
   XFreeEventData(display_, cookie);
 }
@@ -179,7 +170,7 @@ void X11MonitorPlatform::onConnectionLost(Display*, void* self) {
   // The server is gone and this connection can never be used again. Nothing held may stay
   // reported down: the monitor releases every key, says it is degraded, and the run ends.
   auto* platform = static_cast<X11MonitorPlatform*>(self);
-  if (platform->monitor_ != nullptr) platform->monitor_->handleTapLost("X server connection lost.");
+  if (platform->monitor_ != nullptr) platform->monitor_->listeningLost("X server connection lost.");
   platform->output_.finish();
   std::exit(0);
 }

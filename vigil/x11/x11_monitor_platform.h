@@ -1,6 +1,6 @@
-// The monitor's platform on X11. The "tap" is an XInput 2.2 selection of raw key events on the
-// root window for all master devices: raw events reach us even while another client holds a
-// keyboard grab. GLib's main loop is the run loop; the X connection is its source.
+// The monitor's platform on X11. The key source is an XInput 2.2 selection of raw key events on
+// the root window for all master devices: raw events reach us even while another client holds a
+// keyboard grab. GLib's main loop runs it; the X connection is its source.
 #pragma once
 
 #include <glib.h>
@@ -29,13 +29,10 @@ class X11MonitorPlatform final : public MonitorPlatform {
   X11MonitorPlatform& operator=(const X11MonitorPlatform&) = delete;
 
   const PlatformFacts& facts() const override { return facts_; }
-  bool isProcessTrusted(bool prompt) override;
-  TapCreation createEventTap(HotkeyMonitor& monitor) override;
-  PlatformRef createRunLoopSource(const PlatformRef& tap) override;
-  void addRunLoopSource(const PlatformRef& source) override;
-  void enableTap(const PlatformRef& tap, bool enable) override;
-  void observeKeyboardDevices() override;
-  void runLoop() override;
+  // No permission is asked for: "permitted" always.
+  KeySourceOpening openKeySource(HotkeyMonitor& monitor, bool prompt) override;
+  void resumeKeySource() override;
+  void run() override;
   void writeLine(std::string_view line) override;
 
  private:
@@ -47,6 +44,7 @@ class X11MonitorPlatform final : public MonitorPlatform {
 
   void dispatchPendingEvents();
   void handleXEvent(_XEvent& event);
+  void selectRawKeys();
   void stop();
 
   PlatformFacts facts_;
@@ -57,8 +55,7 @@ class X11MonitorPlatform final : public MonitorPlatform {
   Display* display_ = nullptr;
   int xiOpcode_ = 0;
   HotkeyMonitor* monitor_ = nullptr;
-  X11ModifierFlags modifierFlags_;
-  bool attachedSource_ = false;
+  GSource* source_ = nullptr;
 };
 
 }  // namespace vigil
