@@ -65,6 +65,10 @@ bool ChildProcess::fill(std::chrono::steady_clock::time_point deadline) {
     eof_ = true;
     return false;
   }
+  // Lines handed out are dropped here, once per read rather than once per line: a long backlog
+  // would otherwise be moved again for every line taken from its front.
+  buffer_.erase(0, consumed_);
+  consumed_ = 0;
   buffer_.append(chunk, static_cast<size_t>(n));
   return true;
 }
@@ -72,10 +76,10 @@ bool ChildProcess::fill(std::chrono::steady_clock::time_point deadline) {
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    auto nl = buffer_.find('\n');
+    auto nl = buffer_.find('\n', consumed_);
     if (nl != std::string::npos) {
-      std::string line = buffer_.substr(0, nl);
-      buffer_.erase(0, nl + 1);
+      std::string line = buffer_.substr(consumed_, nl - consumed_);
+      consumed_ = nl + 1;
       return line;
     }
     if (!fill(deadline)) return std::nullopt;
@@ -87,6 +91,8 @@ bool ChildProcess::readsEndOfOutput(std::chrono::milliseconds timeout, std::stri
   while (!eof_) {
     if (!fill(deadline) && !eof_) break;
   }
+  buffer_.erase(0, consumed_);
+  consumed_ = 0;
   if (unexpected) *unexpected = buffer_;
   return eof_ && buffer_.empty();
 }

@@ -50,6 +50,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1, err_ = -1;
   std::string buffer_;
+  std::size_t consumed_ = 0;  // bytes at the front of buffer_ already handed out as lines
   bool eof_ = false;
   std::optional<int> status_;
 };

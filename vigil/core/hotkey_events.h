@@ -26,7 +26,8 @@ struct CapabilityEvent {
   bool operator==(const CapabilityEvent&) const = default;
 };
 
-// A stage of start-up or of the tap's life: "starting", "permission_required", "ready", "degraded".
+// A stage of start-up or of the key source's life: "starting", "permission_required", "ready",
+// "degraded".
 struct StatusEvent {
   std::string state;
   std::optional<std::string> message;

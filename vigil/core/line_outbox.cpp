@@ -77,9 +77,9 @@ void LineOutbox::clear() {
 // Each stretch of modifier lines between two other lines becomes one line per key that changed,
 // so the host's view of the keys is right at every other line and at the end. A line already
 // partly written stays as it is. With `mergeRepeats`, another line that comes again later (a
-// second "ready" after the tap was disabled once more) is kept only in its last place, and the key
-// changes on both sides of the places it leaves are collapsed together: the host's view is still
-// right at every line it gets, and the queue holds each distinct line at most once.
+// second "ready" after the source was interrupted once more) is kept only in its last place, and
+// the key changes on both sides of the places it leaves are collapsed together: the host's view is
+// still right at every line it gets, and the queue holds each distinct line at most once.
 void LineOutbox::collapse(bool mergeRepeats) {
   std::deque<Entry> kept;
   std::size_t first = 0;

@@ -133,7 +133,7 @@ TEST_F(HotkeyMonitorTest, RepeatsAndReleasesOfKeysNotDownWriteNothing) {
   EXPECT_EQ(monitor.modifierKeysDown(), (std::set<std::string>{"left_alt"}));
 }
 
-// --- tap recovery ---------------------------------------------------------------------------
+// --- interruption and loss ------------------------------------------------------------------
 
 TEST_F(HotkeyMonitorTest, InterruptionReleasesHeldKeysThenResumesAndReportsReady) {
   startQuietly();
