@@ -1,7 +1,5 @@
 #include "hotkey_monitor.h"
 
-#include <vector>
-
 namespace vigil {
 namespace {
 
@@ -13,6 +11,7 @@ constexpr std::string_view kKeyNames[kModifierKeyCount] = {
 };
 
 std::size_t indexOf(ModifierKey key) { return static_cast<std::size_t>(key); }
+std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
 
 }  // namespace
 
@@ -52,18 +51,25 @@ void HotkeyMonitor::start() {
   platform_.run();
 }
 
+std::set<std::string> HotkeyMonitor::modifierKeysDown() const {
+  std::set<std::string> names;
+  for (std::size_t k = 0; k < kModifierKeyCount; ++k) {
+    if ((modifierKeysDown_ & bit(k)) != 0) names.emplace(kKeyNames[k]);
+  }
+  return names;
+}
+
 void HotkeyMonitor::keyDown(ModifierKey key) {
-  if (!listening_) return;
   const std::size_t k = indexOf(key);
-  if (modifierKeysDown_.emplace(kKeyNames[k]).second) platform_.writeLine(keyLines_[k][1]);
+  if (!listening_ || (modifierKeysDown_ & bit(k)) != 0) return;
+  modifierKeysDown_ |= bit(k);
+  platform_.writeLine(keyLines_[k][1]);
 }
 
 void HotkeyMonitor::keyUp(ModifierKey key) {
-  if (!listening_) return;
   const std::size_t k = indexOf(key);
-  auto held = modifierKeysDown_.find(std::string(kKeyNames[k]));
-  if (held == modifierKeysDown_.end()) return;
-  modifierKeysDown_.erase(held);
+  if (!listening_ || (modifierKeysDown_ & bit(k)) == 0) return;
+  modifierKeysDown_ &= ~bit(k);
   platform_.writeLine(keyLines_[k][0]);
 }
 
@@ -90,8 +96,8 @@ void HotkeyMonitor::setListening(bool listening) {
 }
 
 void HotkeyMonitor::releaseTrackedModifiers() {
-  std::vector<std::string> held(modifierKeysDown_.begin(), modifierKeysDown_.end());
-  modifierKeysDown_.clear();
+  const std::set<std::string> held = modifierKeysDown();  // in the names' order
+  modifierKeysDown_ = 0;
   for (const std::string& name : held) emit(HotkeyEvent{name, HotkeyState::up});
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <string_view>
@@ -38,7 +39,8 @@ class HotkeyMonitor {
   void setListening(bool listening);
   bool listening() const { return listening_; }
 
-  const std::set<std::string>& modifierKeysDown() const { return modifierKeysDown_; }
+  // The names of the keys reported down.
+  std::set<std::string> modifierKeysDown() const;
   bool holdsKeySource() const { return holdsKeySource_; }
 
  private:
@@ -48,7 +50,7 @@ class HotkeyMonitor {
   MonitorPlatform& platform_;
   const bool shouldPromptForAccessibility_;
   bool holdsKeySource_ = false;
-  std::set<std::string> modifierKeysDown_;
+  std::uint32_t modifierKeysDown_ = 0;  // a bit per ModifierKey reported down
   bool listening_ = true;
   // Each key's "down" and "up" lines, encoded once: the key path writes them as they are.
   std::array<std::array<std::string, 2>, kModifierKeyCount> keyLines_;

@@ -22,7 +22,18 @@ GlibStdoutWriter::~GlibStdoutWriter() {
 
 void GlibStdoutWriter::writeLine(std::string_view line) {
   if (closed_) return;
-  outbox_.push(line);
+  if (outbox_.empty()) {
+    // Nothing waits before it: straight to the pipe, and only what the pipe does not take queues.
+    direct_.assign(line);
+    direct_.push_back('\n');
+    const SinkWrite written = stdout_.write(direct_);
+    if (written.closed) return hostGone();
+    if (written.taken == direct_.size()) return;
+    outbox_.push(line);
+    outbox_.consume(written.taken);
+  } else {
+    outbox_.push(line);
+  }
   // Behind lines already waiting the pipe is full: the watch writes when it has room.
   if (writableWatch_ == 0) flush();
 }

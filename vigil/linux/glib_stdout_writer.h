@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "line_outbox.h"
@@ -41,6 +42,7 @@ class GlibStdoutWriter {
   NonBlockingStdout stdout_;
   LineOutbox outbox_;
   std::function<void()> onClosed_;
+  std::string direct_;  // a line on its way straight to the pipe, its line feed included
   guint writableWatch_ = 0;
   guint hangUpWatch_ = 0;
   bool closed_ = false;
