@@ -13,15 +13,6 @@
 namespace vigil {
 namespace {
 
-using Lines = std::vector<std::string>;
-
-std::string down(const std::string& key) {
-  return R"({"event":"modifier","key":")" + key + R"(","state":"down"})";
-}
-std::string up(const std::string& key) {
-  return R"({"event":"modifier","key":")" + key + R"(","state":"up"})";
-}
-
 // One thing a keyboard does: 'a' appears holding `codes`, 'k' sends `codes[0]` with `value`,
 // 's' resyncs to holding `codes`, 'x' goes away.
 struct Step {

@@ -10,6 +10,17 @@
 
 namespace vigil {
 
+using Lines = std::vector<std::string>;
+
+// The lines the tests expect.
+inline const std::string kReady = R"({"event":"status","state":"ready"})";
+inline std::string down(const std::string& key) {
+  return R"({"event":"modifier","key":")" + key + R"(","state":"down"})";
+}
+inline std::string up(const std::string& key) {
+  return R"({"event":"modifier","key":")" + key + R"(","state":"up"})";
+}
+
 class FakeMonitorPlatform : public MonitorPlatform {
  public:
   FakeMonitorPlatform();

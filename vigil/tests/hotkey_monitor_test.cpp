@@ -10,13 +10,11 @@ namespace vigil {
 namespace {
 
 using ::testing::Test;
-using Lines = std::vector<std::string>;
 
 const std::string kStarting = R"({"event":"status","state":"starting"})";
 const std::string kCapability =
     R"({"event":"capability","platform":"macos","supportsFn":true,"supportsModifierOnly":true,)"
     R"("requiresAccessibilityPermission":true})";
-const std::string kReady = R"({"event":"status","state":"ready"})";
 const std::string kPermission =
     R"({"event":"status","state":"permission_required",)"
     R"("message":"Accessibility permission is required for modifier monitoring."})";
@@ -27,13 +25,6 @@ const std::string kDegraded =
 const std::string kNotRestored =
     R"({"event":"status","state":"degraded",)"
     R"("message":"CGEvent tap was disabled and could not be restored."})";
-
-std::string down(const std::string& key) {
-  return R"({"event":"modifier","key":")" + key + R"(","state":"down"})";
-}
-std::string up(const std::string& key) {
-  return R"({"event":"modifier","key":")" + key + R"(","state":"up"})";
-}
 
 using K = ModifierKey;
 

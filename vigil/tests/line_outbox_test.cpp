@@ -12,8 +12,6 @@
 namespace vigil {
 namespace {
 
-const std::string kReady = R"({"event":"status","state":"ready"})";
-
 // The real monitor writing through an outbox to a host that reads only when told to, and then
 // takes at most `chunk` bytes per write.
 class StalledHostPlatform : public FakeMonitorPlatform {

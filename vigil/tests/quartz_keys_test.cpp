@@ -9,18 +9,8 @@
 namespace vigil {
 namespace {
 
-using Lines = std::vector<std::string>;
 namespace F = QuartzFlag;
 namespace T = QuartzEventType;
-
-const std::string kReady = R"({"event":"status","state":"ready"})";
-
-std::string down(const std::string& key) {
-  return R"({"event":"modifier","key":")" + key + R"(","state":"down"})";
-}
-std::string up(const std::string& key) {
-  return R"({"event":"modifier","key":")" + key + R"(","state":"up"})";
-}
 
 class QuartzKeysTest : public ::testing::Test {
  protected:

@@ -43,12 +43,8 @@ TEST(X11KeyTranslationTest, RightSuperReleasedWhileLeftHeldIsReportedUp) {
   deliver(38, true);
   deliver(38, false);
   deliver(133, false);
-  EXPECT_EQ(
-      platform.takeLines(),
-      (std::vector<std::string>{R"({"event":"modifier","key":"left_command","state":"down"})",
-                                R"({"event":"modifier","key":"right_command","state":"down"})",
-                                R"({"event":"modifier","key":"right_command","state":"up"})",
-                                R"({"event":"modifier","key":"left_command","state":"up"})"}));
+  EXPECT_EQ(platform.takeLines(), (Lines{down("left_command"), down("right_command"),
+                                         up("right_command"), up("left_command")}));
 }
 
 }  // namespace
