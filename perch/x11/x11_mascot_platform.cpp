@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "xwayland.h"
+
 extern char** environ;
 
 namespace perch {
@@ -46,7 +48,7 @@ X11MascotPlatform::X11MascotPlatform() {
   XSelectInput(display_, root_, SubstructureNotifyMask | StructureNotifyMask | PropertyChangeMask);
   watchCompositor();
   watchScale();
-  xwayland_ = serverIsXwayland();
+  xwayland_ = x11_support::isXwayland(display_);
   readScreens();
   createWindow();
 

@@ -96,7 +96,6 @@ class X11MascotPlatform final : public MascotPlatform {
   void endPress();
   // The point of the view under a pointer event's root position.
   Point rootViewPoint(int rootX, int rootY) const;
-  bool serverIsXwayland() const;
   // Widens the window while the pointer is over the button or presses it, on Xwayland
   // (x11_wide_window.cpp).
   void widen(bool wide);

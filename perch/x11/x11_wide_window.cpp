@@ -8,31 +8,10 @@
 // widened before the press, when the pointer comes over the button: widening moves the window's
 // corner, which the compositor takes a moment to catch up with.
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-
-#include <cstring>
 
 #include "x11_mascot_platform.h"
 
 namespace perch {
-
-bool X11MascotPlatform::serverIsXwayland() const {
-  // Newer servers have an extension of that name; older ones name their outputs XWAYLAND0, ...
-  int opcode = 0, event = 0, error = 0;
-  if (XQueryExtension(display_, "XWAYLAND", &opcode, &event, &error)) return true;
-  if (randrEvent_ < 0) return false;
-  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root_);
-  if (resources == nullptr) return false;
-  bool found = false;
-  for (int i = 0; i < resources->noutput && !found; ++i) {
-    XRROutputInfo* output = XRRGetOutputInfo(display_, resources, resources->outputs[i]);
-    if (output == nullptr) continue;
-    found = output->name != nullptr && std::strncmp(output->name, "XWAYLAND", 8) == 0;
-    XRRFreeOutputInfo(output);
-  }
-  XRRFreeScreenResources(resources);
-  return found;
-}
 
 void X11MascotPlatform::widen(bool wide) {
   wide = wide && xwayland_;

@@ -4,9 +4,8 @@
 
 namespace vigil {
 
-// True for Xwayland: the XWAYLAND extension (newer servers), or RandR outputs named XWAYLAND0,
-// XWAYLAND1, ... (servers without it). False for any other server and when none answers: the
-// X11 backend then reports why it cannot connect.
+// True for Xwayland (see x11_support::isXwayland). False for any other server and when none
+// answers: the X11 backend then reports why it cannot connect.
 bool displayIsXwayland();
 
 }  // namespace vigil
