@@ -44,19 +44,19 @@ struct Expected {
   std::size_t completions = 0;
 
   void apply(const MascotCommand& c, double now) {
-    if (c.command == "show") {
+    if (c.kind == CommandKind::show) {
       expandedSize = {c.width.value_or(expandedWindowWidth),
                       c.height.value_or(expandedWindowHeight)};
       visible = true;
-    } else if (c.command == "hide") {
+    } else if (c.kind == CommandKind::hide) {
       starting = false;
       visible = false;
-    } else if (c.command == "startFeedback") {
+    } else if (c.kind == CommandKind::startFeedback) {
       starting = true;
       completionDue = now + startFeedbackSeconds;
-    } else if (c.command == "stopFeedback") {
+    } else if (c.kind == CommandKind::stopFeedback) {
       starting = false;
-    } else if (c.command == "quit") {
+    } else if (c.kind == CommandKind::quit) {
       quit = true;
     }
   }

@@ -4,20 +4,12 @@
 
 namespace perch {
 
-void emit(MascotPlatform& platform, const MascotEvent& event) {
-  if (auto line = encodeMascotEvent(event)) platform.writeLine(*line);
-}
-
 FloatingMascotController::FloatingMascotController(MascotPlatform& platform,
                                                    std::optional<std::string> avatarPath)
     : platform_(platform),
-      mascotView_(platform, std::move(avatarPath)),
+      mascotView_(platform, *this, std::move(avatarPath)),
       expandedTopLeft_{0, 0},
-      expandedSize_{expandedWindowWidth, expandedWindowHeight} {
-  mascotView_.controller = this;
-}
-
-FloatingMascotController::~FloatingMascotController() { mascotView_.controller = nullptr; }
+      expandedSize_{expandedWindowWidth, expandedWindowHeight} {}
 
 void FloatingMascotController::applicationDidFinishLaunching() {
   platform_.orderOut();  // hidden until the first "show"
@@ -25,17 +17,25 @@ void FloatingMascotController::applicationDidFinishLaunching() {
 }
 
 void FloatingMascotController::dispatch(const MascotCommand& c) {
-  if (c.command == "show") {
-    show(c.x.value_or(0), c.y.value_or(0), c.width.value_or(expandedWindowWidth),
-         c.height.value_or(expandedWindowHeight));
-  } else if (c.command == "hide") {
-    hide();
-  } else if (c.command == "startFeedback") {
-    mascotView_.startFeedback();
-  } else if (c.command == "stopFeedback") {
-    mascotView_.stopFeedback();
-  } else if (c.command == "quit") {
-    platform_.terminate();
+  switch (c.kind) {
+    case CommandKind::show:
+      show(c.x.value_or(0), c.y.value_or(0), c.width.value_or(expandedWindowWidth),
+           c.height.value_or(expandedWindowHeight));
+      break;
+    case CommandKind::hide:
+      hide();
+      break;
+    case CommandKind::startFeedback:
+      mascotView_.startFeedback();
+      break;
+    case CommandKind::stopFeedback:
+      mascotView_.stopFeedback();
+      break;
+    case CommandKind::quit:
+      platform_.terminate();
+      break;
+    case CommandKind::unknown:
+      break;
   }
 }
 

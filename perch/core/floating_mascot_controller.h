@@ -14,13 +14,9 @@
 
 namespace perch {
 
-// Writes one event line; an event that cannot be encoded is dropped silently.
-void emit(MascotPlatform& platform, const MascotEvent& event);
-
-class FloatingMascotController {
+class FloatingMascotController final : public MascotViewOwner {
  public:
   FloatingMascotController(MascotPlatform& platform, std::optional<std::string> avatarPath);
-  ~FloatingMascotController();
   FloatingMascotController(const FloatingMascotController&) = delete;
   FloatingMascotController& operator=(const FloatingMascotController&) = delete;
 
@@ -31,8 +27,8 @@ class FloatingMascotController {
 
   void show(double x, double y, double width, double height);
   void hide();
-  void setFeedbackExpanded(bool expanded);
-  void persistCurrentPanelPosition();
+  void setFeedbackExpanded(bool expanded) override;
+  void persistCurrentPanelPosition() override;
 
   std::optional<Rect> screenForTopLeft(double x, double y);
   Rect expandedFrame();

@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "floating_mascot_controller.h"
 #include "mascot_constants.h"
 
 namespace perch {
 
-FloatingMascotView::FloatingMascotView(MascotPlatform& platform,
+FloatingMascotView::FloatingMascotView(MascotPlatform& platform, MascotViewOwner& owner,
                                        std::optional<std::string> avatarPath)
     : platform_(platform),
+      owner_(owner),
       avatarPath_(std::move(avatarPath)),
       avatar_(avatarPath_ ? platform.loadImage(*avatarPath_) : nullptr),
       frame_{0, 0, idleWindowSize, idleWindowSize},
@@ -46,7 +46,7 @@ void FloatingMascotView::draw(Canvas& canvas) const {
 
 void FloatingMascotView::startFeedback() {
   const std::int64_t generation = ++feedbackGeneration_;
-  if (controller) controller->setFeedbackExpanded(true);
+  owner_.setFeedbackExpanded(true);
   isStarting_ = true;
   startTime_ = platform_.now();
   platform_.setNeedsDisplay();
@@ -72,9 +72,11 @@ void FloatingMascotView::stopFeedback() {
   ++feedbackGeneration_;
   isStarting_ = false;
   animationTimer_.reset();
-  if (controller) controller->setFeedbackExpanded(false);
+  owner_.setFeedbackExpanded(false);
   platform_.setNeedsDisplay();
 }
+
+void FloatingMascotView::screensChanged() { owner_.setFeedbackExpanded(isStarting_); }
 
 void FloatingMascotView::mouseEntered() { platform_.setCursor(Cursor::pointingHand); }
 
@@ -106,7 +108,7 @@ void FloatingMascotView::mouseDragged() {
 
 void FloatingMascotView::mouseUp(Point location) {
   if (didDrag_) {
-    if (controller) controller->persistCurrentPanelPosition();
+    owner_.persistCurrentPanelPosition();
     platform_.setCursor(Cursor::pointingHand);
   } else if (hitArea().contains(location)) {
     platform_.setCursor(Cursor::pointingHand);
@@ -119,7 +121,7 @@ void FloatingMascotView::mouseUp(Point location) {
 
 void FloatingMascotView::mouseCancelled() {
   if (!mouseDownLocation_) return;
-  if (didDrag_ && controller) controller->persistCurrentPanelPosition();
+  if (didDrag_) owner_.persistCurrentPanelPosition();
   platform_.setCursor(Cursor::arrow);
   mouseDownLocation_.reset();
   mouseDownWindowOrigin_.reset();

@@ -14,16 +14,32 @@
 
 namespace perch {
 
-class FloatingMascotController;
+// What the view needs from whoever owns it and places the panel.
+class MascotViewOwner {
+ public:
+  // Lays the panel out for the feedback (the expanded layout) or for idle, at the host's place.
+  virtual void setFeedbackExpanded(bool expanded) = 0;
+  // A drag ended: the panel's place is kept and the host told of it.
+  virtual void persistCurrentPanelPosition() = 0;
+
+ protected:
+  ~MascotViewOwner() = default;
+};
+
+// The owner of a view that is only drawn (offscreen pictures, tests): there is no panel to place.
+class DrawingOnlyOwner final : public MascotViewOwner {
+ public:
+  void setFeedbackExpanded(bool) override {}
+  void persistCurrentPanelPosition() override {}
+};
 
 class FloatingMascotView {
  public:
-  FloatingMascotView(MascotPlatform& platform, std::optional<std::string> avatarPath);
+  // `owner` outlives the view.
+  FloatingMascotView(MascotPlatform& platform, MascotViewOwner& owner,
+                     std::optional<std::string> avatarPath);
   FloatingMascotView(const FloatingMascotView&) = delete;
   FloatingMascotView& operator=(const FloatingMascotView&) = delete;
-
-  // Not owned; set by the controller once it exists. Null means the controller is gone.
-  FloatingMascotController* controller = nullptr;
 
   const std::optional<std::string>& avatarPath() const { return avatarPath_; }
   // Loaded once, at construction; null when there was no path or no readable image.
@@ -52,6 +68,10 @@ class FloatingMascotView {
   std::int64_t feedbackGeneration() const { return feedbackGeneration_; }
   bool animationTimerRunning() const { return animationTimer_ != nullptr; }
 
+  // The screens changed under the panel (their layout or their scale): it is placed again for the
+  // layout it shows.
+  void screensChanged();
+
   // Pointer tracking over the hit area.
   void mouseEntered();
   void mouseExited();
@@ -72,6 +92,7 @@ class FloatingMascotView {
   void openVoiceCaptureDeepLink();
 
   MascotPlatform& platform_;
+  MascotViewOwner& owner_;
   std::optional<std::string> avatarPath_;
   std::unique_ptr<CanvasImage> avatar_;
   mutable MascotPainter painter_;  // a cache: drawing stays a function of the state and the time

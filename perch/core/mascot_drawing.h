@@ -55,10 +55,6 @@ class MascotPainter {
   std::vector<std::unique_ptr<CanvasLayer>> layers_;  // one per step; null: outside the view
 };
 
-}  // namespace perch
-
-namespace perch {
-
 // The square that the glows and rings drawn around `center` stay within at any time of the
 // feedback: the widest ring at its largest with its widest line, and the glows at their fullest.
 // During a feedback only this part of the picture changes from one frame to the next.

@@ -13,6 +13,7 @@
 
 #include "canvas.h"
 #include "geometry.h"
+#include "mascot_protocol.h"
 
 namespace perch {
 
@@ -67,5 +68,10 @@ class MascotPlatform {
   // Ends the process at once with status 0.
   virtual void terminate() = 0;
 };
+
+// Writes one event line; an event that cannot be encoded is dropped silently.
+inline void emit(MascotPlatform& platform, const MascotEvent& event) {
+  if (auto line = encodeMascotEvent(event)) platform.writeLine(*line);
+}
 
 }  // namespace perch

@@ -33,7 +33,29 @@ OrderedJson numberValue(double value) {
   return value;
 }
 
+constexpr std::pair<CommandKind, std::string_view> kCommandNames[] = {
+    {CommandKind::show, "show"},
+    {CommandKind::hide, "hide"},
+    {CommandKind::startFeedback, "startFeedback"},
+    {CommandKind::stopFeedback, "stopFeedback"},
+    {CommandKind::quit, "quit"},
+};
+
+CommandKind commandKind(std::string_view name) {
+  for (const auto& [kind, known] : kCommandNames) {
+    if (name == known) return kind;
+  }
+  return CommandKind::unknown;
+}
+
 }  // namespace
+
+std::string_view commandName(CommandKind kind) {
+  for (const auto& [known, name] : kCommandNames) {
+    if (kind == known) return name;
+  }
+  return {};
+}
 
 std::optional<MascotCommand> decodeMascotCommand(std::string_view line) {
   Json j = Json::parse(line, nullptr, /*allow_exceptions=*/false);
@@ -41,7 +63,7 @@ std::optional<MascotCommand> decodeMascotCommand(std::string_view line) {
   auto command = j.find("command");
   if (command == j.end() || !command->is_string()) return std::nullopt;
   MascotCommand decoded;
-  decoded.command = command->get<std::string>();
+  decoded.kind = commandKind(command->get_ref<const std::string&>());
   if (!readNumber(j, "x", decoded.x) || !readNumber(j, "y", decoded.y) ||
       !readNumber(j, "width", decoded.width) || !readNumber(j, "height", decoded.height)) {
     return std::nullopt;

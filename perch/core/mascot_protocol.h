@@ -9,11 +9,17 @@
 
 namespace perch {
 
+// What the host can ask for; a name that is none of these decodes as `unknown`, which does nothing.
+enum class CommandKind { show, hide, startFeedback, stopFeedback, quit, unknown };
+
 struct MascotCommand {
-  std::string command;
+  CommandKind kind = CommandKind::unknown;
   std::optional<double> x, y, width, height;
   bool operator==(const MascotCommand&) const = default;
 };
+
+// The name the host writes for `kind` ("show", ...); empty for `unknown`.
+std::string_view commandName(CommandKind kind);
 
 struct MascotEvent {
   std::string event;

@@ -44,7 +44,7 @@ TEST(CommandLineSplitterTest, BadUtf8IsReplacedSoTheCommandStillDecodes) {
   ASSERT_EQ(lines.size(), 1u);
   auto command = decodeMascotCommand(lines[0]);
   ASSERT_TRUE(command);
-  EXPECT_EQ(command->command, "hide");
+  EXPECT_EQ(command->kind, CommandKind::hide);
 }
 
 TEST(CommandLineSplitterTest, OverlongLinesAreSkippedWithoutHoldingThem) {
@@ -110,7 +110,7 @@ TEST(ReadCommandsTest, HandsOverEveryCommandInOrderThenTheEnd) {
   close(fds[1]);
   std::vector<std::string> seen;
   readCommands(
-      fds[0], [&](MascotCommand c) { seen.push_back(c.command); },
+      fds[0], [&](MascotCommand c) { seen.emplace_back(commandName(c.kind)); },
       [&] { seen.push_back("<end>"); });
   close(fds[0]);
   EXPECT_EQ(seen, (Lines{"show", "startFeedback", "hide", "<end>"}));

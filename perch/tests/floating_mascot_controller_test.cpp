@@ -277,7 +277,8 @@ TEST(MascotLifetimeTest, WorkOutlivingTheViewDoesNothing) {
 
 TEST(MascotLifetimeTest, WithoutAControllerTheFeedbackRunsButNothingMoves) {
   FakeMascotPlatform platform;
-  FloatingMascotView view(platform, "/no/such/avatar.png");
+  DrawingOnlyOwner owner;
+  FloatingMascotView view(platform, owner, "/no/such/avatar.png");
   view.startFeedback();
   EXPECT_TRUE(view.isStarting());
   EXPECT_TRUE(platform.appliedFrames.empty());

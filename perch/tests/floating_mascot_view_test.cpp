@@ -15,7 +15,8 @@ using Lines = std::vector<std::string>;
 
 TEST(MascotViewGeometryTest, LayoutFollowsTheViewSizeAlone) {
   FakeMascotPlatform platform;
-  FloatingMascotView view(platform, std::nullopt);
+  DrawingOnlyOwner owner;
+  FloatingMascotView view(platform, owner, std::nullopt);
   EXPECT_EQ(view.bounds(), (Rect{0, 0, 56, 56}));
   EXPECT_EQ(view.buttonRect(), (Rect{6, 6, 44, 44}));
   EXPECT_EQ(view.hitArea(), (Rect{0, 0, 56, 56}));

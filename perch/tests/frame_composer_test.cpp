@@ -53,7 +53,8 @@ TEST(FrameComposerTest, FramesRedrawnInPartAreThoseDrawnWhole) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeMascotPlatform platform;
-    FloatingMascotView view(platform, std::nullopt);
+    DrawingOnlyOwner owner;
+    FloatingMascotView view(platform, owner, std::nullopt);
     view.setFrame({0, 0, 220, 144});
     view.startFeedback();
     const FrameComposer::Draw draw = [&](Canvas& canvas) { view.draw(canvas); };
@@ -91,7 +92,8 @@ TEST(FrameComposerTest, FramesRedrawnInPartAreThoseDrawnWhole) {
 // other pixels, another place in the panel or no last frame at all get a whole one.
 TEST(FrameComposerTest, WholeFrameWhenThePixelsDoNotHoldTheLastOne) {
   FakeMascotPlatform platform;
-  FloatingMascotView view(platform, std::nullopt);
+  DrawingOnlyOwner owner;
+  FloatingMascotView view(platform, owner, std::nullopt);
   view.setFrame({0, 0, 220, 144});
   view.startFeedback();
   const FrameComposer::Draw draw = [&](Canvas& canvas) { view.draw(canvas); };

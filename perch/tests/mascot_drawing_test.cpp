@@ -44,7 +44,7 @@ struct Scene {
       };
     }
     view = std::make_unique<FloatingMascotView>(
-        platform, avatarSize ? std::optional<std::string>("/avatar.png") : std::nullopt);
+        platform, owner, avatarSize ? std::optional<std::string>("/avatar.png") : std::nullopt);
     view->setFrame({0, 0, viewSize.width, viewSize.height});
   }
   RecordingCanvas draw() {
@@ -53,6 +53,7 @@ struct Scene {
     return canvas;
   }
   FakeMascotPlatform platform;
+  DrawingOnlyOwner owner;
   std::unique_ptr<FloatingMascotView> view;
 };
 
@@ -224,7 +225,8 @@ TEST(MascotDrawingTest, AvatarIsLoadedOnceAtConstructionAndOnlyWithAPath) {
 
   // An unreadable file: the monogram, nothing else.
   FakeMascotPlatform platform;
-  FloatingMascotView view(platform, "/not-an-image.txt");
+  DrawingOnlyOwner owner;
+  FloatingMascotView view(platform, owner, "/not-an-image.txt");
   EXPECT_EQ(view.avatar(), nullptr);
   RecordingCanvas canvas;
   view.draw(canvas);

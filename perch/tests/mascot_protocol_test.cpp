@@ -9,23 +9,25 @@
 namespace perch {
 namespace {
 
-MascotCommand command(std::string name, std::optional<double> x = {}, std::optional<double> y = {},
+MascotCommand command(CommandKind kind, std::optional<double> x = {}, std::optional<double> y = {},
                       std::optional<double> width = {}, std::optional<double> height = {}) {
-  return MascotCommand{std::move(name), x, y, width, height};
+  return MascotCommand{kind, x, y, width, height};
 }
 
 TEST(MascotCommandTest, DecodesWhatTheHostSends) {
   const std::pair<std::string, MascotCommand> table[] = {
-      {R"({"command":"show"})", command("show")},
-      {R"({"command":"show","x":null})", command("show")},
-      {R"({"command":"show","x":100,"y":50})", command("show", 100, 50)},
+      {R"({"command":"show"})", command(CommandKind::show)},
+      {R"({"command":"show","x":null})", command(CommandKind::show)},
+      {R"({"command":"show","x":100,"y":50})", command(CommandKind::show, 100, 50)},
       {R"({"command":"show","x":-10.25,"y":1e3,"width":300,"height":0})",
-       command("show", -10.25, 1000, 300, 0)},
-      {R"({"command":"hide","extra":true})", command("hide")},
-      {R"({"command":"hide","X":"not a number"})", command("hide")},  // keys match exactly
-      {R"(  {"command":"Show"}  )", command("Show")},  // decodes; matches no command later
-      {R"({"y":2,"command":"quit","x":1})", command("quit", 1, 2)},
-      {R"({"command":"show","x":18446744073709551615})", command("show", 18446744073709551615.0)},
+       command(CommandKind::show, -10.25, 1000, 300, 0)},
+      {R"({"command":"hide","extra":true})", command(CommandKind::hide)},
+      {R"({"command":"hide","X":"not a number"})",
+       command(CommandKind::hide)},                                  // keys match exactly
+      {R"(  {"command":"Show"}  )", command(CommandKind::unknown)},  // decodes; does nothing
+      {R"({"y":2,"command":"quit","x":1})", command(CommandKind::quit, 1, 2)},
+      {R"({"command":"show","x":18446744073709551615})",
+       command(CommandKind::show, 18446744073709551615.0)},
   };
   for (const auto& [line, expected] : table) {
     EXPECT_EQ(decodeMascotCommand(line), expected) << line;

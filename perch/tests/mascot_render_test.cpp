@@ -67,7 +67,7 @@ class TempPng {
 struct Scene {
   Scene(Size size, std::optional<std::string> avatarPath = std::nullopt) {
     platform.imageLoader = [](const std::string& path) { return loadCairoImage(path); };
-    view = std::make_unique<FloatingMascotView>(platform, std::move(avatarPath));
+    view = std::make_unique<FloatingMascotView>(platform, owner, std::move(avatarPath));
     view->setFrame({0, 0, size.width, size.height});
   }
   // The feedback began `elapsed` seconds ago.
@@ -83,6 +83,7 @@ struct Scene {
     return picture;
   }
   FakeMascotPlatform platform;
+  DrawingOnlyOwner owner;
   std::unique_ptr<FloatingMascotView> view;
 };
 

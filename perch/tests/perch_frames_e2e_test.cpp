@@ -91,7 +91,8 @@ TEST(PerchFramesTest, FramesRedrawnInPartMatchAWholeRedrawAndTheirShapes) {
     // The same view composed whole, offscreen: around the glows and rings it is the same at any
     // moment of the feedback.
     perch::FakeMascotPlatform platform;
-    perch::FloatingMascotView view(platform, std::nullopt);
+    perch::DrawingOnlyOwner owner;
+    perch::FloatingMascotView view(platform, owner, std::nullopt);
     view.setFrame({0, 0, kWidth, kHeight});
     view.startFeedback();
     platform.advance(1);

@@ -76,7 +76,8 @@ TEST_P(PerchScaleTest, PlacesDrawsClicksAndDragsInPoints) {
   // Its pixels are the idle picture composed at the scale.
   const int side = int(56 * s);
   perch::FakeMascotPlatform platform;
-  perch::FloatingMascotView view(platform, std::nullopt);
+  perch::DrawingOnlyOwner owner;
+  perch::FloatingMascotView view(platform, owner, std::nullopt);
   view.setFrame({0, 0, 56, 56});
   std::vector<std::uint32_t> expected(side * side);
   perch::FrameComposer composer;

@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
   if (size && !parseSize(*size, width, height)) return usage();
 
   StillPlatform platform;
-  FloatingMascotView view(platform, avatar);
+  DrawingOnlyOwner owner;
+  FloatingMascotView view(platform, owner, avatar);
   if (avatar && view.avatar() == nullptr) {
     std::fprintf(stderr, "perch-render: %s is not a readable image; drawing the monogram\n",
                  avatar->c_str());

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "desktop_scale.h"
-#include "floating_mascot_controller.h"
+#include "floating_mascot_view.h"
 #include "x11_mascot_platform.h"
 
 namespace perch {
@@ -100,9 +100,7 @@ void X11MascotPlatform::scaleMayHaveChanged() {
   readScreens();  // the screens in the new points
   // The panel is placed again from the host's corner, in the new points: where the next "show"
   // would put it.
-  if (view_ != nullptr && view_->controller != nullptr) {
-    view_->controller->setFeedbackExpanded(view_->isStarting());
-  }
+  if (view_ != nullptr) view_->screensChanged();
   setNeedsDisplay();
 }
 
