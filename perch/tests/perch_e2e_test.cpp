@@ -162,20 +162,30 @@ TEST_F(PerchTest, StaysAboveOrdinaryWindowsAndBelowOtherProgramsOverrideRedirect
                       InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
     XMapRaised(d, cover);
     XSync(d, False);
-    // Asked to show itself again, hidden and shown: its place in the stack stays the same.
+    // Asked to show itself again, hidden and shown: its place in the stack stays the same. The
+    // last show moves it, so that all three are seen to have been carried out.
     send(R"({"command":"show","x":100,"y":50})"
          "\n"
          R"({"command":"hide"})"
          "\n"
-         R"({"command":"show","x":100,"y":50})"
+         R"({"command":"show","x":110,"y":50})"
          "\n");
-    bool above = mascotAbove(cover, *mascot);
-    for (int i = 0; i < 50 && above != c.mascotOnTop; ++i) {
+    expectWindow(270, 94, 56, 56);
+    // Then an ordinary window put right over the mascot, which it must come back above: its
+    // raises are made in turn, so that one comes after any the cover and the commands caused.
+    Window marker = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 700, 10, 10, 0, 0, 0);
+    XWindowChanges changes{};
+    changes.sibling = *mascot;
+    changes.stack_mode = Above;
+    XConfigureWindow(d, marker, CWSibling | CWStackMode, &changes);
+    XMapWindow(d, marker);
+    XSync(d, False);
+    for (int i = 0; i < 500 && !mascotAbove(marker, *mascot); ++i) {
       std::this_thread::sleep_for(10ms);
-      above = mascotAbove(cover, *mascot);
     }
-    std::this_thread::sleep_for(300ms);  // past the next raise, were there one
+    EXPECT_TRUE(mascotAbove(marker, *mascot)) << "never raised over an ordinary window";
     EXPECT_EQ(mascotAbove(cover, *mascot), c.mascotOnTop);
+    XDestroyWindow(d, marker);
     XDestroyWindow(d, cover);
     XSync(d, False);
   }
@@ -202,10 +212,10 @@ TEST_F(PerchTest, HugeSizesShowTheirPartOnTheScreenAndFarPositionsStayOffIt) {
       {R"("x":100,"y":65636)", false, std::nullopt},
       {R"("x":100,"y":1e308)", true, std::nullopt},
   };
-  auto onScreen = [](const WindowGeometry& g) {
-    return g.viewable && g.x < 1280 && g.x + int(g.width) > 0 && g.y < 800 &&
-           g.y + int(g.height) > 0;
+  auto overScreen = [](const WindowGeometry& g) {
+    return g.x < 1280 && g.x + int(g.width) > 0 && g.y < 800 && g.y + int(g.height) > 0;
   };
+  auto onScreen = [&](const WindowGeometry& g) { return g.viewable && overScreen(g); };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.show);
     // From a known place, so that the far show is seen to have been carried out.
@@ -222,10 +232,17 @@ TEST_F(PerchTest, HugeSizesShowTheirPartOnTheScreenAndFarPositionsStayOffIt) {
     if (c.expected) {
       expectWindow(c.expected->x, c.expected->y, c.expected->width, c.expected->height);
     } else {
-      std::this_thread::sleep_for(100ms);  // a wrong place would be taken at once
-      g = probe->poll("perch");
-      ASSERT_TRUE(g);
-      EXPECT_FALSE(onScreen(*g)) << describe(g);
+      g = probe->waitFor("perch", [&](const WindowGeometry& w) { return !onScreen(w); });
+      ASSERT_TRUE(g) << "still on the screen: " << describe(probe->poll("perch"));
+      if (g->viewable) {
+        // Commands are carried out in order: once the hide is seen, nothing the far show did is
+        // still on its way, and a hidden window keeps its last place.
+        send(R"({"command":"hide"})"
+             "\n");
+        g = probe->waitFor("perch", [](const WindowGeometry& w) { return !w.viewable; });
+        ASSERT_TRUE(g) << "never hidden";
+        EXPECT_FALSE(overScreen(*g)) << describe(g);
+      }
     }
   }
   // The picture held is at most the screen's: 1280 x 800 x 4 bytes, never 30000 x 30000 x 4.
