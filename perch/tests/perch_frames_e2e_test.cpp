@@ -9,9 +9,15 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -60,6 +66,30 @@ std::vector<PixelRect> shape(Display* d, Window window, int kind) {
   }
   if (rects != nullptr) XFree(rects);
   return region;
+}
+
+// Bytes that `pid` wrote on its sockets (its X connection) and their readers have not read yet:
+// a Unix socket counts them against its sender until they are read. -1 when it cannot tell.
+long unreadBytes(pid_t pid) {
+  const int process = int(syscall(SYS_pidfd_open, pid, 0));
+  if (process < 0) return -1;
+  long unread = 0;
+  std::error_code error;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+    if (std::filesystem::read_symlink(entry.path(), error).string().rfind("socket:", 0) != 0) {
+      continue;
+    }
+    const int fd =
+        int(syscall(SYS_pidfd_getfd, process, std::stoi(entry.path().filename().string()), 0));
+    int queued = 0;
+    if (fd < 0 || ioctl(fd, SIOCOUTQ, &queued) != 0) unread = -1;
+    if (fd >= 0) close(fd);
+    if (unread < 0) break;
+    unread += queued;
+  }
+  close(process);
+  return error ? -1 : unread;
 }
 
 TEST(PerchFramesTest, FramesRedrawnInPartMatchAWholeRedrawAndTheirShapes) {
@@ -116,7 +146,15 @@ TEST(PerchFramesTest, FramesRedrawnInPartMatchAWholeRedrawAndTheirShapes) {
       SCOPED_TRACE(testing::Message() << "at " << moment << " s");
       std::this_thread::sleep_until(began + std::chrono::duration<double>(moment));
       ASSERT_EQ(kill(perch.pid(), SIGSTOP), 0);
-      std::this_thread::sleep_for(100ms);  // the server handles all perch has sent
+      // The server has read all that perch sent before it stopped, and one round trip of ours
+      // comes after what it read.
+      long unread = unreadBytes(perch.pid());
+      for (int i = 0; i < 500 && unread != 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        unread = unreadBytes(perch.pid());
+      }
+      EXPECT_EQ(unread, 0) << "the server never read all that perch sent";
+      XSync(d, False);
       XImage* image = XGetImage(d, *window, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
       const auto bounding = shape(d, *window, ShapeBounding);
       const auto input = shape(d, *window, ShapeInput);
