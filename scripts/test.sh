@@ -25,7 +25,7 @@ run_suite() {
   local dir=$1
   shift
   echo "== $dir: configure and build" >&2
-  # HEAVY_TESTS: the slowest fault tests (label "heavy"), which a plain ctest leaves out, run too.
+  # HEAVY_TESTS: the heaviest fault tests (label "heavy"), which a plain ctest leaves out, run too.
   cmake -S . -B "$dir" -G Ninja -DWERROR=ON -DHEAVY_TESTS=ON "$@" >/dev/null
   cmake --build "$dir"
   echo "== $dir: tests" >&2
