@@ -9,12 +9,12 @@
 
 #include "drawing_library.h"
 #include "floating_mascot_controller.h"
-#include "standard_error.h"
+#include "quiet_stderr_glib.h"
 #include "x11_command_hand_off.h"
 #include "x11_mascot_platform.h"
 
 int main(int argc, char** argv) {
-  perch::silenceStandardError();
+  quiet_stderr::silenceWithGLib();
   // One malloc arena for the whole process. The reader thread and the short threads pango starts
   // for fontconfig would each get an arena of their own, holding fontconfig's configuration and
   // little else past start-up; none of them allocates often enough to contend for the lock.

@@ -24,7 +24,7 @@ void runMonitor(bool prompt) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vigil::silenceStandardError();
+  quiet_stderr::silenceWithGLib();
   // Where the kernel gives huge pages to every large mapping, each thread's stack would hold 2 MB
   // of them for a few kilobytes of use: vigil keeps to small pages.
   prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);

@@ -34,7 +34,7 @@ void endWithHost() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vigil::sendStandardErrorToNull();
+  quiet_stderr::silence();
   // A closed pipe is noticed as a failed write and ends the run quietly, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   @autoreleasepool {

@@ -2,12 +2,10 @@
 
 #include <glib.h>
 
-#include "quiet_stderr.h"
+namespace quiet_stderr {
 
-namespace vigil {
-
-void silenceStandardError() {
-  sendStandardErrorToNull();
+void silenceWithGLib() {
+  silence();
   g_log_set_writer_func(
       [](GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; },
       nullptr, nullptr);
@@ -15,4 +13,4 @@ void silenceStandardError() {
   g_set_printerr_handler([](const gchar*) {});
 }
 
-}  // namespace vigil
+}  // namespace quiet_stderr
