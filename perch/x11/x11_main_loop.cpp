@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "connection_source.h"
 #include "tick_schedule.h"
 #include "x11_mascot_platform.h"
 
@@ -77,31 +78,11 @@ struct GLibTimer final : RepeatingTimer {
 
 }  // namespace
 
-struct X11MascotPlatform::XSource {
-  GSource base;
-  X11MascotPlatform* owner;
-  gpointer fdTag;
-};
-
 void X11MascotPlatform::startMainLoop() {
   loop_ = g_main_loop_new(nullptr, FALSE);
-  static GSourceFuncs funcs = {&X11MascotPlatform::prepareX,
-                               &X11MascotPlatform::checkX,
-                               &X11MascotPlatform::dispatchX,
-                               nullptr,
-                               nullptr,
-                               nullptr};
-  xSource_ = g_source_new(&funcs, sizeof(XSource));
-  auto* xsource = reinterpret_cast<XSource*>(xSource_);
-  xsource->owner = this;
-  xsource->fdTag = g_source_add_unix_fd(
-      xSource_, ConnectionNumber(display_),
-      static_cast<GIOCondition>(ticking_ > 0 ? 0 : G_IO_IN | G_IO_HUP | G_IO_ERR));
-  // Dispatching a source that is not allowed to recurse takes its descriptor out of the poll and
-  // puts it back, which wakes the loop once more each time: not for this one, which never runs
-  // the loop from its handlers.
-  g_source_set_can_recurse(xSource_, TRUE);
-  g_source_attach(xSource_, nullptr);
+  xSource_ =
+      std::make_unique<x11_support::ConnectionSource>(display_, [this] { readConnection(); });
+  if (ticking_ > 0) xSource_->setPolled(false);
   // The host closing our standard output ends the run: nobody would hear us any more.
   outputWatch_ = g_unix_fd_add(
       STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
@@ -145,25 +126,6 @@ void X11MascotPlatform::run() {
   if (!terminated_) g_main_loop_run(loop_);
 }
 
-gboolean X11MascotPlatform::prepareX(GSource* source, gint* timeout) {
-  Display* display = reinterpret_cast<XSource*>(source)->owner->display_;
-  *timeout = -1;
-  XFlush(display);
-  // Events Xlib has already read would never wake poll(): dispatch them before waiting.
-  return XQLength(display) > 0;
-}
-
-gboolean X11MascotPlatform::checkX(GSource* source) {
-  auto* xsource = reinterpret_cast<XSource*>(source);
-  if (XQLength(xsource->owner->display_) > 0) return TRUE;
-  return g_source_query_unix_fd(source, xsource->fdTag) != 0;
-}
-
-gboolean X11MascotPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
-  reinterpret_cast<XSource*>(source)->owner->readConnection();
-  return G_SOURCE_CONTINUE;
-}
-
 void X11MascotPlatform::readConnection() {
   // XPending reads the connection every time it is called: only once the queue is empty.
   do {
@@ -182,17 +144,11 @@ void X11MascotPlatform::handleQueuedEvents() {
 }
 
 void X11MascotPlatform::tickingStarted() {
-  if (ticking_++ == 0 && xSource_ != nullptr) {
-    g_source_modify_unix_fd(xSource_, reinterpret_cast<XSource*>(xSource_)->fdTag,
-                            static_cast<GIOCondition>(0));
-  }
+  if (ticking_++ == 0 && xSource_ != nullptr) xSource_->setPolled(false);
 }
 
 void X11MascotPlatform::tickingEnded() {
-  if (--ticking_ == 0 && xSource_ != nullptr) {
-    g_source_modify_unix_fd(xSource_, reinterpret_cast<XSource*>(xSource_)->fdTag,
-                            static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-  }
+  if (--ticking_ == 0 && xSource_ != nullptr) xSource_->setPolled(true);
 }
 
 void X11MascotPlatform::onConnectionLost(Display*, void*) {

@@ -13,23 +13,16 @@
 #include <cstdio>
 #include <utility>
 
+#include "connection_source.h"
+#include "quiet_errors.h"
 #include "xwayland.h"
 
 extern char** environ;
 
 namespace perch {
-namespace {
-
-// Xlib's default handlers print to standard error and exit with status 1; perch stays silent and
-// exits with 0, so errors are dealt with where they are seen.
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
-int quietIOError(Display*) { return 0; }
-
-}  // namespace
 
 X11MascotPlatform::X11MascotPlatform() {
-  XSetErrorHandler(ignoreXError);
-  XSetIOErrorHandler(quietIOError);
+  x11_support::quietXErrors();
   display_ = XOpenDisplay(nullptr);
   if (display_ == nullptr) return;
   XSetIOErrorExitHandler(display_, &X11MascotPlatform::onConnectionLost, this);
@@ -60,8 +53,7 @@ X11MascotPlatform::~X11MascotPlatform() {
   for (guint id : {outputWatch_, redrawIdle_, drawingIdle_, raiseTimer_}) {
     if (id != 0) g_source_remove(id);
   }
-  g_source_destroy(xSource_);
-  g_source_unref(xSource_);
+  xSource_.reset();
   g_main_loop_unref(loop_);
   upload_.reset();
   if (drawing_ != nullptr) drawing_->releaseWindow();

@@ -24,6 +24,10 @@
 typedef struct _XDisplay Display;
 union _XEvent;
 
+namespace x11_support {
+class ConnectionSource;
+}
+
 namespace perch {
 
 class X11MascotPlatform final : public MascotPlatform {
@@ -61,10 +65,6 @@ class X11MascotPlatform final : public MascotPlatform {
   void writeLine(std::string_view line) override;
   void terminate() override;
 
-  struct XSource;
-  static gboolean prepareX(GSource* source, gint* timeout);
-  static gboolean checkX(GSource* source);
-  static gboolean dispatchX(GSource* source, GSourceFunc, gpointer);
   static void onConnectionLost(Display* display, void* self);
 
   bool terminated() const { return terminated_; }
@@ -156,7 +156,7 @@ class X11MascotPlatform final : public MascotPlatform {
 
   FloatingMascotView* view_ = nullptr;
   GMainLoop* loop_ = nullptr;
-  GSource* xSource_ = nullptr;
+  std::unique_ptr<x11_support::ConnectionSource> xSource_;
   int ticking_ = 0;  // timers that read the connection on their ticks
   guint outputWatch_ = 0;
   guint redrawIdle_ = 0;

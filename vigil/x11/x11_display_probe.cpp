@@ -2,24 +2,19 @@
 
 #include <X11/Xlib.h>
 
+#include "quiet_errors.h"
 #include "xwayland.h"
 
 namespace vigil {
-namespace {
-
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
-
-}  // namespace
 
 bool displayIsXwayland() {
-  auto previous = XSetErrorHandler(ignoreXError);
+  x11_support::quietXErrors();
   Display* display = XOpenDisplay(nullptr);
   bool xwayland = false;
   if (display != nullptr) {
     xwayland = x11_support::isXwayland(display);
     XCloseDisplay(display);
   }
-  XSetErrorHandler(previous);
   return xwayland;
 }
 

@@ -8,13 +8,10 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "quiet_errors.h"
+
 namespace vigil {
 namespace {
-
-// Xlib's default handlers print to standard error and exit with status 1; vigil's standard error
-// stays silent and its exit status is 0, so errors are handled where they are seen instead.
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
-int quietIOError(Display*) { return 0; }
 
 PlatformFacts linuxFacts() {
   PlatformFacts facts;
@@ -27,12 +24,6 @@ PlatformFacts linuxFacts() {
 }
 
 }  // namespace
-
-struct X11MonitorPlatform::XSource {
-  GSource base;
-  X11MonitorPlatform* owner;
-  gpointer fdTag;
-};
 
 X11MonitorPlatform::X11MonitorPlatform()
     : facts_(linuxFacts()),
@@ -48,16 +39,12 @@ X11MonitorPlatform::X11MonitorPlatform()
 }
 
 X11MonitorPlatform::~X11MonitorPlatform() {
-  if (source_ != nullptr) {
-    g_source_destroy(source_);
-    g_source_unref(source_);
-  }
+  source_.reset();
   if (display_ != nullptr) XCloseDisplay(display_);
 }
 
 KeySourceOpening X11MonitorPlatform::openKeySource(HotkeyMonitor& monitor, bool) {
-  XSetErrorHandler(ignoreXError);
-  XSetIOErrorHandler(quietIOError);
+  x11_support::quietXErrors();
   display_ = XOpenDisplay(nullptr);
   if (display_ == nullptr) {
     return {true, std::string("Unable to open X display \"") + XDisplayName(nullptr) + "\"."};
@@ -80,18 +67,8 @@ KeySourceOpening X11MonitorPlatform::openKeySource(HotkeyMonitor& monitor, bool)
   monitor_ = &monitor;
   selectRawKeys();
 
-  static GSourceFuncs funcs = {&X11MonitorPlatform::prepareX,
-                               &X11MonitorPlatform::checkX,
-                               &X11MonitorPlatform::dispatchX,
-                               nullptr,
-                               nullptr,
-                               nullptr};
-  source_ = g_source_new(&funcs, sizeof(XSource));
-  auto* xsource = reinterpret_cast<XSource*>(source_);
-  xsource->owner = this;
-  xsource->fdTag = g_source_add_unix_fd(source_, ConnectionNumber(display_),
-                                        static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-  g_source_attach(source_, nullptr);
+  source_ = std::make_unique<x11_support::ConnectionSource>(display_,
+                                                            [this] { dispatchPendingEvents(); });
   return {};
 }
 
@@ -119,25 +96,6 @@ void X11MonitorPlatform::run() {
 void X11MonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
 
 void X11MonitorPlatform::stop() { loop_.quit(); }
-
-gboolean X11MonitorPlatform::prepareX(GSource* source, gint* timeout) {
-  Display* display = reinterpret_cast<XSource*>(source)->owner->display_;
-  *timeout = -1;
-  XFlush(display);
-  // Events Xlib has already read would never wake poll(): dispatch them before waiting.
-  return XQLength(display) > 0;
-}
-
-gboolean X11MonitorPlatform::checkX(GSource* source) {
-  auto* xsource = reinterpret_cast<XSource*>(source);
-  if (XQLength(xsource->owner->display_) > 0) return TRUE;
-  return g_source_query_unix_fd(source, xsource->fdTag) != 0;
-}
-
-gboolean X11MonitorPlatform::dispatchX(GSource* source, GSourceFunc, gpointer) {
-  reinterpret_cast<XSource*>(source)->owner->dispatchPendingEvents();
-  return G_SOURCE_CONTINUE;
-}
 
 void X11MonitorPlatform::dispatchPendingEvents() {
   // A batch at a time, so that a flood of keys never keeps the loop from writing lines out or

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "connection_source.h"
 #include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
@@ -36,10 +37,6 @@ class X11MonitorPlatform final : public MonitorPlatform {
   void writeLine(std::string_view line) override;
 
  private:
-  struct XSource;
-  static gboolean prepareX(GSource* source, gint* timeout);
-  static gboolean checkX(GSource* source);
-  static gboolean dispatchX(GSource* source, GSourceFunc, gpointer);
   static void onConnectionLost(Display* display, void* self);
 
   void dispatchPendingEvents();
@@ -55,7 +52,7 @@ class X11MonitorPlatform final : public MonitorPlatform {
   Display* display_ = nullptr;
   int xiOpcode_ = 0;
   HotkeyMonitor* monitor_ = nullptr;
-  GSource* source_ = nullptr;
+  std::unique_ptr<x11_support::ConnectionSource> source_;
 };
 
 }  // namespace vigil
