@@ -17,4 +17,8 @@ namespace quiet_stderr {
 // writes its reports to a copy of the original standard error. First thing in main().
 void silence();
 
+// silence(), and GLib's messages, structured or not, and g_printerr() go nowhere, not even to the
+// journal. Not on macOS.
+void silenceWithGLib();
+
 }  // namespace quiet_stderr

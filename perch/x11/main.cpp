@@ -9,7 +9,7 @@
 
 #include "drawing_library.h"
 #include "floating_mascot_controller.h"
-#include "quiet_stderr_glib.h"
+#include "quiet_stderr.h"
 #include "x11_command_hand_off.h"
 #include "x11_mascot_platform.h"
 

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "connection_source.h"
 #include "tick_schedule.h"
 #include "x11_mascot_platform.h"
 

@@ -13,8 +13,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "connection_source.h"
-#include "quiet_errors.h"
 #include "xwayland.h"
 
 extern char** environ;

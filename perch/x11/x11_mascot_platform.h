@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "connection.h"
 #include "floating_mascot_view.h"
 #include "mascot_platform.h"
 #include "painted_region.h"
@@ -23,10 +24,6 @@
 
 typedef struct _XDisplay Display;
 union _XEvent;
-
-namespace x11_support {
-class ConnectionSource;
-}
 
 namespace perch {
 

@@ -8,7 +8,7 @@
 #include "backend_choice.h"
 #include "evdev_monitor_platform.h"
 #include "hotkey_monitor.h"
-#include "quiet_stderr_glib.h"
+#include "quiet_stderr.h"
 #include "x11_display_probe.h"
 #include "x11_monitor_platform.h"
 

@@ -2,7 +2,7 @@
 
 #include <X11/Xlib.h>
 
-#include "quiet_errors.h"
+#include "connection.h"
 #include "xwayland.h"
 
 namespace vigil {

@@ -2,13 +2,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
-#include <glib-unix.h>
 
 #include <unistd.h>
 #include <csignal>
 #include <cstdlib>
-
-#include "quiet_errors.h"
 
 namespace vigil {
 namespace {

@@ -3,12 +3,10 @@
 // keyboard grab. GLib's main loop runs it; the X connection is its source.
 #pragma once
 
-#include <glib.h>
-
 #include <memory>
 #include <string>
 
-#include "connection_source.h"
+#include "connection.h"
 #include "glib_stdout_writer.h"
 #include "hotkey_monitor.h"
 #include "monitor_platform.h"
