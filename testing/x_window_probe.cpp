@@ -59,9 +59,15 @@ Pixel XWindowProbe::rootPixel(int x, int y) {
   XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap);
   if (!image) return {-1, -1, -1};
   unsigned long p = XGetPixel(image, 0, 0);
-  Pixel pixel{int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)};
   XDestroyImage(image);
-  return pixel;
+  if (DefaultVisual(display_, DefaultScreen(display_))->c_class != TrueColor) {
+    // A colormap's index: its colour.
+    XColor colour{};
+    colour.pixel = p;
+    XQueryColor(display_, DefaultColormap(display_, DefaultScreen(display_)), &colour);
+    return {colour.red >> 8, colour.green >> 8, colour.blue >> 8};
+  }
+  return {int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)};
 }
 
 bool XWindowProbe::saveScreenshot(const std::string& pngPath) {
@@ -120,6 +126,14 @@ bool XWindowProbe::waitForCompositor(int timeoutMs) {
 
 void XWindowProbe::setRootColor(unsigned long rgb) {
   Window root = DefaultRootWindow(display_);
+  if (DefaultVisual(display_, DefaultScreen(display_))->c_class != TrueColor) {
+    XColor colour{};
+    colour.red = static_cast<unsigned short>(((rgb >> 16) & 0xff) * 257);
+    colour.green = static_cast<unsigned short>(((rgb >> 8) & 0xff) * 257);
+    colour.blue = static_cast<unsigned short>((rgb & 0xff) * 257);
+    if (XAllocColor(display_, DefaultColormap(display_, DefaultScreen(display_)), &colour))
+      rgb = colour.pixel;
+  }
   XSetWindowBackground(display_, root, rgb);
   XClearWindow(display_, root);
   XSync(display_, False);

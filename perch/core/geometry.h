@@ -16,6 +16,12 @@ struct Size {
   bool operator==(const Size&) const = default;
 };
 
+// Whole pixels of a picture, y down as its rows.
+struct PixelRect {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const PixelRect&) const = default;
+};
+
 struct Rect {
   double x = 0, y = 0, width = 0, height = 0;
 

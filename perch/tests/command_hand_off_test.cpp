@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "x11_command_hand_off.h"
+#include "command_hand_off.h"
 
 namespace {
 

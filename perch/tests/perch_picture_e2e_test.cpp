@@ -44,32 +44,35 @@ const Pixel kWhite{255, 255, 255};
 constexpr int kButtonX = 288, kButtonY = 122;
 
 // A 16-bit server without the Composite extension has no visual whose pixels are the picture's
-// words: perch draws offscreen as ever, and its drawing library converts each frame for the
-// window.
+// words: its drawing library converts each frame for the window. An 8-bit server's window takes
+// colours from a colormap: perch allocates them.
 TEST(PerchPictureTest, AWindowOfAnotherVisualGetsThePictureConverted) {
-  e2e::XvfbServer server("1280x800x16", {"-extension", "Composite"});
-  ASSERT_TRUE(server.running());
-  e2e::XWindowProbe probe(server.display());
-  // White and the desktop's colour as this server's pixels read back.
-  probe.setRootColor(0xffffff);
-  const Pixel white = probe.rootPixel(5, 5);
-  probe.setRootColor(0x4a5a78);
-  const Pixel desktop = probe.rootPixel(5, 5);
-  ASSERT_FALSE(equals(white)(desktop));
+  for (const char* screen : {"1280x800x16", "1280x800x8"}) {
+    SCOPED_TRACE(screen);
+    e2e::XvfbServer server(screen, {"-extension", "Composite"});
+    ASSERT_TRUE(server.running());
+    e2e::XWindowProbe probe(server.display());
+    // White and the desktop's colour as this server's pixels read back.
+    probe.setRootColor(0xffffff);
+    const Pixel white = probe.rootPixel(5, 5);
+    probe.setRootColor(0x4a5a78);
+    const Pixel desktop = probe.rootPixel(5, 5);
+    ASSERT_FALSE(equals(white)(desktop));
 
-  ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
-  ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
-  perch.write(R"({"command":"show","x":100,"y":50})"
-              "\n"
-              R"({"command":"startFeedback"})"
-              "\n");
-  ASSERT_TRUE(probe.waitFor("perch", at(100, 50, 220, 144)));
-  EXPECT_TRUE(equals(white)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(white))));
-  EXPECT_TRUE(equals(desktop)(probe.rootPixel(101, 51))) << "cut to the painted pixels";
-  EXPECT_EQ(perch.readLine(10s), R"({"event":"startFeedbackComplete"})");
-  perch.closeStdin();
-  EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit(10s)));
-  EXPECT_EQ(perch.errorOutput(), "");
+    ChildProcess perch({PERCH_BINARY}, {"DISPLAY=" + server.display()});
+    ASSERT_EQ(perch.readLine(), R"({"event":"status","message":"ready"})");
+    perch.write(R"({"command":"show","x":100,"y":50})"
+                "\n"
+                R"({"command":"startFeedback"})"
+                "\n");
+    ASSERT_TRUE(probe.waitFor("perch", at(100, 50, 220, 144)));
+    EXPECT_TRUE(equals(white)(probe.waitForPixel(kButtonX - 14, kButtonY, equals(white))));
+    EXPECT_TRUE(equals(desktop)(probe.rootPixel(101, 51))) << "cut to the painted pixels";
+    EXPECT_EQ(perch.readLine(10s), R"({"event":"startFeedbackComplete"})");
+    perch.closeStdin();
+    EXPECT_TRUE(e2e::exitedCleanly(perch.waitExit(10s)));
+    EXPECT_EQ(perch.errorOutput(), "");
+  }
 }
 
 TEST(PerchPictureTest, ShapedWithoutACompositorTranslucentWithOne) {

@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "x11_screen_space.h"
+#include "screen_space.h"
 
 namespace perch {
 namespace {

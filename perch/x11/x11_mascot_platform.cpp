@@ -54,7 +54,6 @@ X11MascotPlatform::~X11MascotPlatform() {
   xSource_.reset();
   g_main_loop_unref(loop_);
   upload_.reset();
-  if (drawing_ != nullptr) drawing_->releaseWindow();
   for (auto& [kind, cursor] : cursors_) XFreeCursor(display_, cursor);
   XDestroyWindow(display_, window_);
   if (colormap_ != 0) XFreeColormap(display_, colormap_);

@@ -17,12 +17,10 @@
 #include "connection.h"
 #include "floating_mascot_view.h"
 #include "mascot_platform.h"
-#include "painted_region.h"
 #include "panel_drawing.h"
+#include "screen_space.h"
 #include "x11_frame_upload.h"
-#include "x11_screen_space.h"
 
-typedef struct _XDisplay Display;
 union _XEvent;
 
 namespace perch {
@@ -121,7 +119,7 @@ class X11MascotPlatform final : public MascotPlatform {
   Display* display_ = nullptr;
   unsigned long window_ = 0;
   unsigned long root_ = 0;
-  void* visual_ = nullptr;
+  Visual* visual_ = nullptr;
   int depth_ = 0;
   unsigned long colormap_ = 0;
   int randrEvent_ = -1;
@@ -139,17 +137,15 @@ class X11MascotPlatform final : public MascotPlatform {
   // The drawing library's side, opened at the first need (or when the loop is first idle).
   PanelDrawing* drawing();
   std::unique_ptr<PanelDrawing> drawing_;
-  // The latest picture, shown again on exposure: in the upload's frame, or (for a window whose
-  // pixels are not the picture's words) in these, which the drawing library converts.
-  std::vector<std::uint8_t> picture_;
-  FramePixels pictureFrame_;  // where picture_ holds it; empty while the upload's frame does
-  std::unique_ptr<X11FrameUpload> upload_;  // made at the first frame: start-up does not wait
-  bool redrawWhole_ = false;                // a redraw of everything is due
-  std::optional<Rect> redrawArea_;          // a redraw of this part of the view alone is due
-  unsigned long lastPutSerial_ = 0;         // the request that last sent pixels to the window
-  PixelRect lastPutArea_;                   // and the pixels it sent
-  unsigned long lastWholePutSerial_ = 0;    // the request that last sent the whole picture
-  bool exposedUnshown_ = false;  // part of the current run of exposures was not sent since
+  // Holds the latest picture, shown again on exposure; made at the first frame: start-up does
+  // not wait for it.
+  std::unique_ptr<X11FrameUpload> upload_;
+  bool redrawWhole_ = false;              // a redraw of everything is due
+  std::optional<Rect> redrawArea_;        // a redraw of this part of the view alone is due
+  unsigned long lastPutSerial_ = 0;       // the request that last sent pixels to the window
+  PixelRect lastPutArea_;                 // and the pixels it sent
+  unsigned long lastWholePutSerial_ = 0;  // the request that last sent the whole picture
+  bool exposedUnshown_ = false;           // part of the current run of exposures was not sent since
 
   FloatingMascotView* view_ = nullptr;
   GMainLoop* loop_ = nullptr;

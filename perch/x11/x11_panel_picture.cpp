@@ -60,29 +60,14 @@ void X11MascotPlatform::redraw() {
   const ShownPart part = wantedPart();
   const int w = static_cast<int>(part.window.width), h = static_cast<int>(part.window.height);
   if (upload_ == nullptr) {
-    upload_ = std::make_unique<X11FrameUpload>(display_, visual_, depth_, window_);
+    upload_ = std::make_unique<X11FrameUpload>(
+        display_, visual_, depth_,
+        colormap_ != 0 ? colormap_ : DefaultColormap(display_, DefaultScreen(display_)), window_);
   }
   // Drawn offscreen first (straight into the frame the server reads, where there is one): its
   // alpha decides the window's shape before it is shown.
-  FramePixels pixels;
-  if (std::uint8_t* frame = upload_->frame(w, h)) {
-    picture_ = {};
-    pictureFrame_ = {};
-    pixels = {frame, upload_->stride(), w, h};
-  } else {
-    if (pictureFrame_.width != w || pictureFrame_.height != h) {
-      drawing->forget();
-      try {
-        picture_.assign(static_cast<std::size_t>(w) * h * 4, 0);
-      } catch (const std::bad_alloc&) {
-        picture_ = {};  // out of memory: the window keeps its last picture
-        pictureFrame_ = {};
-        return;
-      }
-      pictureFrame_ = {picture_.data(), w * 4, w, h};
-    }
-    pixels = pictureFrame_;
-  }
+  const FramePixels pixels = upload_->frame(w, h);
+  if (pixels.data == nullptr) return;  // out of memory: the window keeps its last picture
   const bool composited = composited_ && depth_ == 32;
   const FrameLayout layout{part.offsetX, part.offsetY, part.panelHeight, !composited,
                            space_.scale()};
@@ -100,20 +85,11 @@ void X11MascotPlatform::redraw() {
 void X11MascotPlatform::showPicture(std::optional<PixelRect> area) {
   if (!mapped_) return;
   const unsigned long serial = NextRequest(display_);
-  PixelRect sent;
-  if (pictureFrame_.data == nullptr) {
-    if (upload_ == nullptr || upload_->stride() == 0) return;
-    sent = area.value_or(PixelRect{0, 0, upload_->width(), upload_->height()});
-    upload_->put(sent.x, sent.y, sent.width, sent.height);
-  } else {
-    // Only a window whose pixels are not the picture's own words comes here: it is converted.
-    if (drawing_ == nullptr) return;  // nothing was drawn yet
-    sent = area.value_or(PixelRect{0, 0, pictureFrame_.width, pictureFrame_.height});
-    drawing_->putConverted(
-        {display_, window_, visual_, depth_, static_cast<int>(shown_.window.width),
-         static_cast<int>(shown_.window.height)},
-        pictureFrame_, sent);
-  }
+  // Nothing was drawn yet without either.
+  if (upload_ == nullptr || upload_->last().data == nullptr || drawing_ == nullptr) return;
+  const PixelRect sent =
+      area.value_or(PixelRect{0, 0, upload_->last().width, upload_->last().height});
+  upload_->put(sent, *drawing_);
   lastPutSerial_ = serial;
   lastPutArea_ = sent;
   if (!area) lastWholePutSerial_ = serial;

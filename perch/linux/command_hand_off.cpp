@@ -1,4 +1,4 @@
-#include "x11_command_hand_off.h"
+#include "command_hand_off.h"
 
 #include <condition_variable>
 #include <deque>

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "geometry.h"
-#include "painted_region.h"
 
 namespace perch {
 

@@ -1,7 +1,8 @@
-// What the X11 backend draws its window's pictures with, behind a seam that no drawing header
-// crosses: the cairo and pango stack lives in a library of its own (perch-drawing.so, its side in
-// cairo_panel_drawing.cpp), which drawing_library.cpp opens after start-up, so that perch maps only
-// Xlib and GLib before it is ready. No X header.
+// What perch draws its window's pictures with, behind a seam that no drawing header crosses: the
+// cairo and pango stack lives in a library of its own (perch-drawing.so, its side in
+// perch/cairo/cairo_panel_drawing.cpp), which drawing_library.cpp opens after start-up, so that
+// perch maps only Xlib and GLib before it is ready. The library returns finished pixels; every
+// request to the window is perch's own. No X header.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +14,6 @@
 
 #include "canvas.h"
 #include "geometry.h"
-#include "painted_region.h"
-
-typedef struct _XDisplay Display;
 
 namespace perch {
 
@@ -37,13 +35,11 @@ struct FrameLayout {
   bool operator==(const FrameLayout&) const = default;
 };
 
-// A window the picture goes to by conversion: its pixels are not the picture's own words.
-struct ConvertedWindow {
-  Display* display = nullptr;
-  unsigned long window = 0;
-  void* visual = nullptr;
-  int depth = 0;
-  int width = 0, height = 0;
+// How a window's pixels are laid out when they are not the picture's own words: true colour,
+// `bitsPerPixel` bits a pixel (8, 16, 24 or 32), each channel in its mask's bits.
+struct PixelFormat {
+  int bitsPerPixel = 32;
+  unsigned long redMask = 0, greenMask = 0, blueMask = 0;
 };
 
 class PanelDrawing {
@@ -61,12 +57,11 @@ class PanelDrawing {
   // The pixels no longer hold the last frame: the next one is drawn whole.
   virtual void forget() = 0;
 
-  // Sends `area` of `pixels` to `window`, converted to its visual. `window.width` and `height`
-  // are the window's size now.
-  virtual void putConverted(const ConvertedWindow& window, const FramePixels& pixels,
-                            const PixelRect& area) = 0;
-  // The window `putConverted` draws to goes away (the display is about to close).
-  virtual void releaseWindow() = 0;
+  // Writes `area` of `pixels` to `out` in `format`, as this machine's words: the area's top-left
+  // pixel first, rows `outStride` bytes apart. False, writing nothing, when `format` is none the
+  // drawing writes (channels that are not packed from the lowest bit upwards).
+  virtual bool convert(const FramePixels& pixels, const PixelRect& area, const PixelFormat& format,
+                       std::uint8_t* out, int outStride) = 0;
 
   // An image file for the canvas (the avatar), or nothing when it cannot be read.
   virtual std::unique_ptr<CanvasImage> loadImage(const std::string& path) = 0;

@@ -25,8 +25,7 @@ std::unique_ptr<PanelDrawing> openDrawingLibrary() {
   const std::string path = drawingLibraryPath();
   if (path.empty()) return nullptr;
   // Local: its symbols (and those of the libraries it brings) resolve nothing of perch's own.
-  // Never closed: the GObject types pango registers, and the hooks cairo puts on the display,
-  // outlive any handle.
+  // Never closed: the GObject types pango registers outlive any handle.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) return nullptr;
 #define PERCH_NAME_OF(entry) #entry

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "command_hand_off.h"
 #include "drawing_library.h"
 #include "floating_mascot_controller.h"
 #include "quiet_stderr.h"
-#include "x11_command_hand_off.h"
 #include "x11_mascot_platform.h"
 
 int main(int argc, char** argv) {

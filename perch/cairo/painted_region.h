@@ -5,12 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace perch {
+#include "geometry.h"
 
-struct PixelRect {
-  int x = 0, y = 0, width = 0, height = 0;  // y down, as the picture's rows
-  bool operator==(const PixelRect&) const = default;
-};
+namespace perch {
 
 // `pixels` is premultiplied ARGB32 (alpha in the top byte), `stride` bytes per row. A pixel counts
 // as painted when its alpha is at least `minAlpha`.
