@@ -44,8 +44,8 @@ endif()
 # by packaging/deb-docs.cmake once CPack has staged the files.
 set(CPACK_PACKAGE_NAME perch-vigil)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "perch and vigil developers")
-set(CPACK_PACKAGE_CONTACT "perch and vigil developers <dev@perch-vigil.invalid>")
+set(CPACK_PACKAGE_VENDOR "The perch-vigil project")
+set(CPACK_PACKAGE_CONTACT "The perch-vigil project <dev@perch-vigil.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
