@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,9 @@ int main(int argc, char** argv) {
 
   // Without its drawing library perch could show nothing: it is not ready, and says so by ending.
   if (!perch::drawingLibraryPresent()) return 1;
-  perch::X11MascotPlatform platform;
-  if (!platform.connected()) return 0;  // no display to show the mascot on
+  const std::unique_ptr<perch::X11MascotPlatform> opened = perch::X11MascotPlatform::open();
+  if (opened == nullptr) return 0;  // no display to show the mascot on
+  perch::X11MascotPlatform& platform = *opened;
   perch::FloatingMascotController controller(platform, perch::parseAvatarPath(arguments));
   if (platform.failed()) return 1;  // the library is there but would not open (for the avatar)
   platform.attachView(controller.mascotView());

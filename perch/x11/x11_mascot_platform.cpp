@@ -1,5 +1,5 @@
-// The connection: opening the display, its extensions and event routing to the area that
-// handles each event; the host-facing calls that need no window (links, images, event lines).
+// The platform: its parts put together, the events routed to them; the host-facing calls that
+// need no window (links, images, event lines).
 #include "x11_mascot_platform.h"
 
 #include <X11/Xlib.h>
@@ -13,114 +13,157 @@
 #include <cstdio>
 #include <utility>
 
-#include "xwayland.h"
-
 extern char** environ;
 
 namespace perch {
 
-X11MascotPlatform::X11MascotPlatform() {
+std::unique_ptr<X11MascotPlatform> X11MascotPlatform::open() {
   x11_support::quietXErrors();
-  display_ = XOpenDisplay(nullptr);
-  if (display_ == nullptr) return;
-  XSetIOErrorExitHandler(display_, &X11MascotPlatform::onConnectionLost, this);
-  root_ = DefaultRootWindow(display_);
-
-  int error = 0;
-  if (XRRQueryExtension(display_, &randrEvent_, &error)) {
-    XRRSelectInput(display_, root_,
-                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-  } else {
-    randrEvent_ = -1;
-  }
-  // Other windows mapping or restacking over the panel: it is raised again. The root's own
-  // ConfigureNotify also comes when monitors are redefined (RandR 1.5 sends no event of its own).
-  // Its property changes carry the resource database (xrdb), which holds the desktop's scale.
-  XSelectInput(display_, root_, SubstructureNotifyMask | StructureNotifyMask | PropertyChangeMask);
-  watchCompositor();
-  watchScale();
-  xwayland_ = x11_support::isXwayland(display_);
-  readScreens();
-  createWindow();
-
-  startMainLoop();
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return nullptr;
+  return std::unique_ptr<X11MascotPlatform>(new X11MascotPlatform(display));
 }
 
-X11MascotPlatform::~X11MascotPlatform() {
-  if (display_ == nullptr) return;
-  for (guint id : {outputWatch_, redrawIdle_, drawingIdle_, raiseTimer_}) {
-    if (id != 0) g_source_remove(id);
-  }
-  xSource_.reset();
-  g_main_loop_unref(loop_);
-  upload_.reset();
-  for (auto& [kind, cursor] : cursors_) XFreeCursor(display_, cursor);
-  XDestroyWindow(display_, window_);
-  if (colormap_ != 0) XFreeColormap(display_, colormap_);
-  XCloseDisplay(display_);
+X11MascotPlatform::X11MascotPlatform(Display* display)
+    : connection_(display, [this](XEvent& event) { handleEvent(event); }),
+      screens_(connection_, frame_),
+      panel_(connection_, screens_, frame_),
+      picture_(connection_, panel_, screens_, loop_),
+      pointer_(connection_, screens_, panel_, [this](bool wide) { widen(wide); }) {}
+
+void X11MascotPlatform::attachView(FloatingMascotView& view) {
+  view_ = &view;
+  picture_.attachView(view);
+  pointer_.attachView(view);
 }
 
 void X11MascotPlatform::handleEvent(XEvent& event) {
-  if (fixesEvent_ >= 0 && event.type == fixesEvent_ + XFixesSelectionNotify) {
-    if (reinterpret_cast<XFixesSelectionNotifyEvent&>(event).selection == settingsSelection_) {
+  const int fixesEvent = connection_.fixesEvent(), randrEvent = connection_.randrEvent();
+  if (fixesEvent >= 0 && event.type == fixesEvent + XFixesSelectionNotify) {
+    if (screens_.isSettingsSelection(
+            reinterpret_cast<XFixesSelectionNotifyEvent&>(event).selection)) {
       scaleMayHaveChanged();
       return;
     }
-    readCompositor();
+    panel_.readCompositor();
     setNeedsDisplay();
     return;
   }
-  if (randrEvent_ >= 0 &&
-      (event.type == randrEvent_ + RRScreenChangeNotify || event.type == randrEvent_ + RRNotify)) {
+  if (randrEvent >= 0 &&
+      (event.type == randrEvent + RRScreenChangeNotify || event.type == randrEvent + RRNotify)) {
     XRRUpdateConfiguration(&event);
     readScreens();
     return;
   }
   switch (event.type) {
-    case Expose: {
-      // Exposures come from our own reshaping too: they show the picture already drawn rather
-      // than drawing (and reshaping) again, and not at all when pixels sent after the server
-      // raised them cover them (the reshape of each frame goes out just before its picture, and
-      // during a feedback only the part that changed is reshaped and sent).
-      const XExposeEvent& e = event.xexpose;
-      const PixelRect& sent = lastPutArea_;
-      const bool coveredSince =
-          e.serial < lastWholePutSerial_ ||
-          (e.serial < lastPutSerial_ && e.x >= sent.x && e.y >= sent.y &&
-           e.x + e.width <= sent.x + sent.width && e.y + e.height <= sent.y + sent.height);
-      if (!coveredSince) exposedUnshown_ = true;
-      if (e.count == 0 && std::exchange(exposedUnshown_, false)) showPicture();
+    case Expose:
+      picture_.exposed(event.xexpose);
       break;
-    }
     case ButtonPress:
     case ButtonRelease:
     case MotionNotify:
     case EnterNotify:
     case LeaveNotify:
-      if (event.xany.window == window_) handlePointer(event);
+      if (event.xany.window == panel_.id()) pointer_.handle(event);
       break;
     case MapNotify:
-      if (event.xmap.window != window_) keepOnTop();
+      if (event.xmap.window != panel_.id()) panel_.keepOnTop();
       break;
     case ConfigureNotify:
-      if (event.xconfigure.window == root_) {
+      if (event.xconfigure.window == connection_.root()) {
         readScreens();
-      } else if (event.xconfigure.window != window_) {
-        keepOnTop();
+      } else if (event.xconfigure.window != panel_.id()) {
+        panel_.keepOnTop();
       }
       break;
     case PropertyNotify:
-      if ((event.xproperty.window == root_ && event.xproperty.atom == resourceManagerAtom_) ||
-          (event.xproperty.window == settingsOwner_ && event.xproperty.atom == settingsAtom_)) {
-        scaleMayHaveChanged();
-      }
+      if (screens_.isScaleProperty(event.xproperty)) scaleMayHaveChanged();
       break;
     case CirculateNotify:
-      if (event.xcirculate.window != window_) keepOnTop();
+      if (event.xcirculate.window != panel_.id()) panel_.keepOnTop();
       break;
     default:
       break;
   }
+}
+
+void X11MascotPlatform::readScreens() {
+  screens_.read();
+  // The part of the panel on the screens may have changed with them.
+  setNeedsDisplay();
+}
+
+void X11MascotPlatform::scaleMayHaveChanged() {
+  if (!screens_.scaleChanged()) return;
+  // A press under way measured its pointer in the old points: it ends here, a drag where it took
+  // the panel.
+  pointer_.reset();
+  readScreens();  // the screens in the new points
+  // The panel is placed again from the host's corner, in the new points: where the next "show"
+  // would put it.
+  if (view_ != nullptr) view_->screensChanged();
+  setNeedsDisplay();
+}
+
+void X11MascotPlatform::widen(bool wide) {
+  // The new size goes out with its picture and shapes.
+  if (panel_.widen(wide)) setNeedsDisplay();
+}
+
+std::optional<Rect> X11MascotPlatform::mainScreen() {
+  if (screens_.screens().empty()) return std::nullopt;
+  return screens_.screens().front();
+}
+
+// A move goes out at once. A resize waits for the picture and shape drawn for the new size and
+// goes out right after that shape (see X11PanelPicture::redraw()), so the server never pairs a new
+// size with an old shape. The same holds when the part of the panel on the screens changes: a new
+// picture first.
+void X11MascotPlatform::setPanelFrame(const Rect& frame) {
+  frame_ = frame;
+  const ShownPart part = panel_.wantedPart();
+  const ShownPart& shown = panel_.shown();
+  if (part.window.width == shown.window.width && part.window.height == shown.window.height &&
+      part.offsetX == shown.offsetX && part.offsetY == shown.offsetY &&
+      part.panelHeight == shown.panelHeight) {
+    panel_.applyGeometry();
+  }
+  setNeedsDisplay();
+}
+
+void X11MascotPlatform::setPanelOrigin(Point origin) {
+  frame_.x = origin.x;
+  frame_.y = origin.y;
+  const ShownPart part = panel_.wantedPart();
+  const ShownPart& shown = panel_.shown();
+  if (part.window.width == shown.window.width && part.window.height == shown.window.height &&
+      part.offsetX == shown.offsetX && part.offsetY == shown.offsetY) {
+    panel_.applyGeometry();
+    XFlush(connection_.display());
+  } else {
+    setNeedsDisplay();
+  }
+}
+
+void X11MascotPlatform::orderFront() {
+  const bool mapped = panel_.mapped();
+  panel_.orderFront([this] { picture_.redrawWhole(); });
+  if (mapped) setNeedsDisplay();
+}
+
+void X11MascotPlatform::orderOut() {
+  pointer_.reset();  // unmapping breaks the pointer grab: no release would follow
+  widen(false);      // shown again, it is narrow until the pointer comes over the button
+  panel_.orderOut();
+}
+
+std::unique_ptr<RepeatingTimer> X11MascotPlatform::scheduleRepeating(double interval,
+                                                                     std::function<void()> tick) {
+  return startTicking(connection_, picture_, interval, std::move(tick));
+}
+
+void X11MascotPlatform::runAfter(double delay, std::function<void()> work) {
+  X11MainLoop::runAfter(delay, std::move(work));
 }
 
 void X11MascotPlatform::openURL(std::string_view url) {
@@ -152,7 +195,7 @@ void X11MascotPlatform::openURL(std::string_view url) {
 }
 
 std::unique_ptr<CanvasImage> X11MascotPlatform::loadImage(const std::string& path) {
-  PanelDrawing* drawing = this->drawing();
+  PanelDrawing* drawing = picture_.drawing();
   return drawing != nullptr ? drawing->loadImage(path) : nullptr;
 }
 

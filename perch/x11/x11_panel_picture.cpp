@@ -1,8 +1,7 @@
-// The panel's picture: drawn offscreen through the cairo canvas, shown in the window, and the
-// window's bounding and input shapes cut to what it paints.
+// The panel's picture: redraws, the drawing library, the upload and exposures.
+#include "x11_panel_picture.h"
+
 #include <X11/Xlib.h>
-#include <X11/extensions/Xfixes.h>
-#include <X11/extensions/shape.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,27 +9,36 @@
 #include <utility>
 
 #include "drawing_library.h"
-#include "x11_mascot_platform.h"
 
 namespace perch {
 
-void X11MascotPlatform::setNeedsDisplay() {
+X11PanelPicture::X11PanelPicture(const X11Connection& connection, X11PanelWindow& panel,
+                                 const X11Screens& screens, X11MainLoop& loop)
+    : display_(connection.display()), panel_(panel), screens_(screens), loop_(loop) {}
+
+X11PanelPicture::~X11PanelPicture() {
+  for (guint id : {redrawIdle_, drawingIdle_}) {
+    if (id != 0) g_source_remove(id);
+  }
+}
+
+void X11PanelPicture::setNeedsDisplay() {
   redrawWhole_ = true;
   scheduleRedraw();
 }
 
-void X11MascotPlatform::setNeedsDisplayInRect(const Rect& area) {
+void X11PanelPicture::setNeedsDisplayInRect(const Rect& area) {
   if (area.isEmpty()) return;
   redrawArea_ = redrawArea_ ? redrawArea_->united(area) : area;
   scheduleRedraw();
 }
 
-void X11MascotPlatform::scheduleRedraw() {
+void X11PanelPicture::scheduleRedraw() {
   if (redrawIdle_ != 0) return;
   redrawIdle_ = g_idle_add_full(
       G_PRIORITY_HIGH_IDLE,
       [](gpointer data) -> gboolean {
-        auto* self = static_cast<X11MascotPlatform*>(data);
+        auto* self = static_cast<X11PanelPicture*>(data);
         self->redrawIdle_ = 0;
         self->redraw();
         return G_SOURCE_REMOVE;
@@ -38,52 +46,70 @@ void X11MascotPlatform::scheduleRedraw() {
       this, nullptr);
 }
 
-void X11MascotPlatform::redrawNow() {
+void X11PanelPicture::redrawNow() {
   if (redrawIdle_ == 0) return;
   g_source_remove(redrawIdle_);
   redrawIdle_ = 0;
   redraw();
 }
 
-void X11MascotPlatform::redraw() {
+void X11PanelPicture::redrawWhole() {
+  redrawWhole_ = true;
+  redraw();
+}
+
+void X11PanelPicture::exposed(const XExposeEvent& e) {
+  // Exposures come from our own reshaping too: they show the picture already drawn rather
+  // than drawing (and reshaping) again, and not at all when pixels sent after the server
+  // raised them cover them (the reshape of each frame goes out just before its picture, and
+  // during a feedback only the part that changed is reshaped and sent).
+  const PixelRect& sent = lastPutArea_;
+  const bool coveredSince =
+      e.serial < lastWholePutSerial_ ||
+      (e.serial < lastPutSerial_ && e.x >= sent.x && e.y >= sent.y &&
+       e.x + e.width <= sent.x + sent.width && e.y + e.height <= sent.y + sent.height);
+  if (!coveredSince) exposedUnshown_ = true;
+  if (e.count == 0 && std::exchange(exposedUnshown_, false)) showPicture();
+}
+
+void X11PanelPicture::redraw() {
   const bool whole = std::exchange(redrawWhole_, false);
   const std::optional<Rect> area = std::exchange(redrawArea_, std::nullopt);
-  if (!mapped_ || view_ == nullptr) {
+  if (!panel_.mapped() || view_ == nullptr) {
     if (drawing_ != nullptr) drawing_->forget();  // whatever changed meanwhile was not drawn
-    applyGeometry();
+    panel_.applyGeometry();
     XFlush(display_);
     return;
   }
   PanelDrawing* drawing = this->drawing();
   if (drawing == nullptr) return;
   // Only the part of the panel on the screens is drawn, however large the panel.
-  const ShownPart part = wantedPart();
+  const ShownPart part = panel_.wantedPart();
   const int w = static_cast<int>(part.window.width), h = static_cast<int>(part.window.height);
   if (upload_ == nullptr) {
-    upload_ = std::make_unique<X11FrameUpload>(
-        display_, visual_, depth_,
-        colormap_ != 0 ? colormap_ : DefaultColormap(display_, DefaultScreen(display_)), window_);
+    upload_ = std::make_unique<X11FrameUpload>(display_, panel_.visual(), panel_.depth(),
+                                               panel_.colormap(), panel_.id());
   }
   // Drawn offscreen first (straight into the frame the server reads, where there is one): its
   // alpha decides the window's shape before it is shown.
   const FramePixels pixels = upload_->frame(w, h);
   if (pixels.data == nullptr) return;  // out of memory: the window keeps its last picture
-  const bool composited = composited_ && depth_ == 32;
+  const bool composited = panel_.composited() && panel_.depth() == 32;
   const FrameLayout layout{part.offsetX, part.offsetY, part.panelHeight, !composited,
-                           space_.scale()};
+                           screens_.space().scale()};
   // During a feedback a tick changes only the glows and rings: only they are drawn again.
   const std::optional<PixelRect> changed = drawing->compose(
       pixels, layout, whole ? std::nullopt : area, [this](Canvas& canvas) { view_->draw(canvas); });
   if (!changed) return;  // not drawn: the window keeps its last picture
   // The shape for the new size goes out before the resize: whoever sees the new size already
   // finds the new shape (a shape may reach past the window's edges until then).
-  applyShapes(drawing->painted(), composited, part);
-  applyGeometry();
+  panel_.applyShapes(drawing->painted(), composited, part, view_->hitArea());
+  panel_.applyGeometry();
   if (changed->width > 0 && changed->height > 0) showPicture(*changed);
 }
 
-void X11MascotPlatform::showPicture(std::optional<PixelRect> area) {
-  if (!mapped_) return;
+void X11PanelPicture::showPicture(std::optional<PixelRect> area) {
+  if (!panel_.mapped()) return;
   const unsigned long serial = NextRequest(display_);
   // Nothing was drawn yet without either.
   if (upload_ == nullptr || upload_->last().data == nullptr || drawing_ == nullptr) return;
@@ -96,68 +122,29 @@ void X11MascotPlatform::showPicture(std::optional<PixelRect> area) {
   // Sent when the main loop next flushes, before it waits.
 }
 
-PanelDrawing* X11MascotPlatform::drawing() {
+PanelDrawing* X11PanelPicture::drawing() {
   if (drawing_ == nullptr && !failed_) {
     drawing_ = openDrawingLibrary();
     if (drawing_ == nullptr) {
       // A broken installation: nothing can be shown, so perch ends rather than run on unseen.
       failed_ = true;
-      terminate();
+      loop_.quit();
     }
   }
   return drawing_.get();
 }
 
-void X11MascotPlatform::prepareDrawing() {
+void X11PanelPicture::prepareDrawing() {
   if (drawing_ != nullptr || drawingIdle_ != 0) return;
   drawingIdle_ = g_idle_add_full(
       G_PRIORITY_DEFAULT_IDLE,
       [](gpointer data) -> gboolean {
-        auto* self = static_cast<X11MascotPlatform*>(data);
+        auto* self = static_cast<X11PanelPicture*>(data);
         self->drawingIdle_ = 0;
-        if (!self->terminated_) self->drawing();
+        if (!self->loop_.ended()) self->drawing();
         return G_SOURCE_REMOVE;
       },
       this, nullptr);
-}
-
-void X11MascotPlatform::applyShapes(const std::vector<PixelRect>& painted, bool composited,
-                                    const ShownPart& part) {
-  auto toX = [](const std::vector<PixelRect>& rects) {
-    std::vector<XRectangle> x;
-    for (const PixelRect& r : rects) {
-      x.push_back({static_cast<short>(r.x), static_cast<short>(r.y),
-                   static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)});
-    }
-    return x;
-  };
-  // Unpainted pixels let clicks through to the window behind, except inside the hit area, which
-  // takes every press as the button's.
-  std::vector<PixelRect> input = painted;
-  const Rect hit = view_->hitArea();
-  // The pixels whose centres the hit area holds, within the window.
-  const PixelRect pixels = ScreenSpace::pixelsHolding(hit, part, space_.scale());
-  if (pixels.width > 0) input.push_back(pixels);
-  if (composited) {
-    if (shapedLast_) XShapeCombineMask(display_, window_, ShapeBounding, 0, 0, 0, ShapeSet);
-    shapedLast_ = false;
-    boundingLast_.clear();
-  } else if (!shapedLast_ || painted != boundingLast_) {
-    // No compositor: the window is cut to what is painted, so the screen behind shows around it.
-    auto rects = toX(painted);
-    XShapeCombineRectangles(display_, window_, ShapeBounding, 0, 0, rects.data(),
-                            static_cast<int>(rects.size()), ShapeSet, Unsorted);
-    shapedLast_ = true;
-    boundingLast_ = painted;
-  }
-  if (fixesEvent_ >= 0 && input != inputLast_) {
-    auto rects = toX(input);
-    XserverRegion region =
-        XFixesCreateRegion(display_, rects.data(), static_cast<int>(rects.size()));
-    XFixesSetWindowShapeRegion(display_, window_, ShapeInput, 0, 0, region);
-    XFixesDestroyRegion(display_, region);
-    inputLast_ = std::move(input);
-  }
 }
 
 }  // namespace perch

@@ -1,11 +1,17 @@
-// The panel's window: created once, moved and resized, mapped and unmapped, kept on top.
+// The panel's window: created once, moved and resized, mapped and unmapped, kept on top, its
+// shapes cut to what it paints; whether a compositor runs; the window widened on Xwayland.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/shape.h>
 
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "x11_mascot_platform.h"
+#include "x11_main_loop.h"
+#include "x11_panel_window.h"
 
 namespace perch {
 namespace {
@@ -73,7 +79,29 @@ bool isManagersOwn(Display* display, Window window) {
 
 }  // namespace
 
-void X11MascotPlatform::createWindow() {
+X11PanelWindow::X11PanelWindow(const X11Connection& connection, const X11Screens& screens,
+                               const Rect& frame)
+    : display_(connection.display()),
+      root_(connection.root()),
+      fixesEvent_(connection.fixesEvent()),
+      xwayland_(connection.xwayland()),
+      screens_(screens),
+      frame_(frame) {
+  createWindow();
+  watchCompositor();
+}
+
+X11PanelWindow::~X11PanelWindow() {
+  if (raiseTimer_ != 0) g_source_remove(raiseTimer_);
+  XDestroyWindow(display_, window_);
+  if (colormap_ != 0) XFreeColormap(display_, colormap_);
+}
+
+Colormap X11PanelWindow::colormap() const {
+  return colormap_ != 0 ? colormap_ : DefaultColormap(display_, DefaultScreen(display_));
+}
+
+void X11PanelWindow::createWindow() {
   const int screen = DefaultScreen(display_);
   XVisualInfo info;
   XSetWindowAttributes attributes{};
@@ -118,45 +146,17 @@ void X11MascotPlatform::createWindow() {
                   32, PropModeReplace, reinterpret_cast<unsigned char*>(&noShadow), 1);
 }
 
-// A move goes out at once. A resize waits for the picture and shape drawn for the new size and
-// goes out right after that shape (see redraw()), so the server never pairs a new size with an
-// old shape.
-// The same holds when the part of the panel on the screens changes: a new picture first.
-void X11MascotPlatform::setPanelFrame(const Rect& frame) {
-  frame_ = frame;
-  const ShownPart part = wantedPart();
-  if (part.window.width == shown_.window.width && part.window.height == shown_.window.height &&
-      part.offsetX == shown_.offsetX && part.offsetY == shown_.offsetY &&
-      part.panelHeight == shown_.panelHeight) {
-    applyGeometry();
-  }
-  setNeedsDisplay();
-}
-
-void X11MascotPlatform::setPanelOrigin(Point origin) {
-  frame_.x = origin.x;
-  frame_.y = origin.y;
-  const ShownPart part = wantedPart();
-  if (part.window.width == shown_.window.width && part.window.height == shown_.window.height &&
-      part.offsetX == shown_.offsetX && part.offsetY == shown_.offsetY) {
-    applyGeometry();
-    XFlush(display_);
-  } else {
-    setNeedsDisplay();
-  }
-}
-
-ShownPart X11MascotPlatform::wantedPart() const {
-  const Rect root = space_.toRoot(frame_);
-  if (!widened_) return ScreenSpace::shownPart(root, screenBounds_);
-  // A widened window stays put while the panel moves within it (see x11_wide_window.cpp).
+ShownPart X11PanelWindow::wantedPart() const {
+  const Rect root = screens_.space().toRoot(frame_);
+  if (!widened_) return ScreenSpace::shownPart(root, screens_.bounds());
+  // A widened window stays put while the panel moves within it (see widen()).
   if (pinned_) {
     if (auto part = ScreenSpace::partWithin(root, shown_.window)) return *part;
   }
-  return ScreenSpace::shownPart(root, screenBounds_, kWideMargin);
+  return ScreenSpace::shownPart(root, screens_.bounds(), kWideMargin);
 }
 
-void X11MascotPlatform::applyGeometry() {
+void X11PanelWindow::applyGeometry() {
   const ShownPart part = wantedPart();
   const XRect& g = part.window;
   pinned_ = widened_;
@@ -169,27 +169,22 @@ void X11MascotPlatform::applyGeometry() {
   shown_ = part;
 }
 
-void X11MascotPlatform::orderFront() {
+void X11PanelWindow::orderFront(const std::function<void()>& drawFirst) {
   lastRaise_ = g_get_monotonic_time();
   if (mapped_) {
     restack();
-    setNeedsDisplay();
     return;
   }
   // Drawn and shaped before it is mapped, so it never shows unshaped; the exposure that follows
   // the map shows the picture.
   mapped_ = true;
-  redrawWhole_ = true;
-  redraw();
+  drawFirst();
   restack();  // before it shows: never over a menu or a locker, not even for a moment
   XMapWindow(display_, window_);
   XFlush(display_);
 }
 
-void X11MascotPlatform::orderOut() {
-  endPress();  // unmapping breaks the pointer grab: no release would follow
-  pointerInHitArea_ = false;
-  widen(false);  // shown again, it is narrow until the pointer comes over the button
+void X11PanelWindow::orderOut() {
   XUnmapWindow(display_, window_);
   XFlush(display_);
   mapped_ = false;
@@ -201,7 +196,7 @@ void X11MascotPlatform::orderOut() {
 // holds a managed client, or a bar. Other programs' override-redirect windows (menus, tooltips,
 // notifications, drag icons, lockers) stay above the panel. Only override-redirect windows above
 // the highest managed one are looked into, from the top down, each at most once.
-void X11MascotPlatform::restack() {
+void X11PanelWindow::restack() {
   Window rootReturn = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
   if (!XQueryTree(display_, root_, &rootReturn, &parent, &children, &count)) return;
@@ -235,7 +230,7 @@ void X11MascotPlatform::restack() {
   }
 }
 
-void X11MascotPlatform::keepOnTop() {
+void X11PanelWindow::keepOnTop() {
   // An ARGB window gets no VisibilityNotify, so any window mapped or restacked may now cover the
   // panel: put it back in its place, at most ten times a second.
   if (!mapped_) return;
@@ -249,12 +244,83 @@ void X11MascotPlatform::keepOnTop() {
   raiseTimer_ = g_timeout_add(
       timeoutMillis(double(kRaiseIntervalUs - (now - lastRaise_)) / 1e6),
       [](gpointer data) -> gboolean {
-        auto* self = static_cast<X11MascotPlatform*>(data);
+        auto* self = static_cast<X11PanelWindow*>(data);
         self->raiseTimer_ = 0;
         self->keepOnTop();
         return G_SOURCE_REMOVE;
       },
       this);
+}
+
+void X11PanelWindow::watchCompositor() {
+  // Selection events need XFixes.
+  if (fixesEvent_ < 0) return;
+  const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display_));
+  compositorSelection_ = XInternAtom(display_, name.c_str(), False);
+  // A compositor starting or stopping changes the selection's owner: the window follows live.
+  XFixesSelectSelectionInput(display_, root_, compositorSelection_,
+                             XFixesSetSelectionOwnerNotifyMask |
+                                 XFixesSelectionWindowDestroyNotifyMask |
+                                 XFixesSelectionClientCloseNotifyMask);
+  readCompositor();
+}
+
+void X11PanelWindow::readCompositor() {
+  composited_ = XGetSelectionOwner(display_, compositorSelection_) != 0;
+}
+
+// The pointer on Xwayland. The Wayland compositor sends the X server pointer motion only while
+// the pointer is over one of its windows, works out where it is from where it last knew that
+// window to be, and the X server ends every press when the pointer enters one of its windows. A
+// window that moves under a dragging pointer thus loses it, or puts it ahead of the hand. So on
+// Xwayland, while the pointer is over the button or presses it, the window is widened with
+// transparent margins on every side, and a drag moves the picture within it rather than the
+// window, which stays put (and so stays under the pointer) until the panel would leave it. It is
+// widened before the press, when the pointer comes over the button: widening moves the window's
+// corner, which the compositor takes a moment to catch up with.
+bool X11PanelWindow::widen(bool wide) {
+  wide = wide && xwayland_;
+  if (wide == widened_) return false;
+  widened_ = wide;
+  return true;
+}
+
+void X11PanelWindow::applyShapes(const std::vector<PixelRect>& painted, bool composited,
+                                 const ShownPart& part, const Rect& hitArea) {
+  auto toX = [](const std::vector<PixelRect>& rects) {
+    std::vector<XRectangle> x;
+    for (const PixelRect& r : rects) {
+      x.push_back({static_cast<short>(r.x), static_cast<short>(r.y),
+                   static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)});
+    }
+    return x;
+  };
+  // Unpainted pixels let clicks through to the window behind, except inside the hit area, which
+  // takes every press as the button's.
+  std::vector<PixelRect> input = painted;
+  // The pixels whose centres the hit area holds, within the window.
+  const PixelRect pixels = ScreenSpace::pixelsHolding(hitArea, part, screens_.space().scale());
+  if (pixels.width > 0) input.push_back(pixels);
+  if (composited) {
+    if (shapedLast_) XShapeCombineMask(display_, window_, ShapeBounding, 0, 0, 0, ShapeSet);
+    shapedLast_ = false;
+    boundingLast_.clear();
+  } else if (!shapedLast_ || painted != boundingLast_) {
+    // No compositor: the window is cut to what is painted, so the screen behind shows around it.
+    auto rects = toX(painted);
+    XShapeCombineRectangles(display_, window_, ShapeBounding, 0, 0, rects.data(),
+                            static_cast<int>(rects.size()), ShapeSet, Unsorted);
+    shapedLast_ = true;
+    boundingLast_ = painted;
+  }
+  if (fixesEvent_ >= 0 && input != inputLast_) {
+    auto rects = toX(input);
+    XserverRegion region =
+        XFixesCreateRegion(display_, rects.data(), static_cast<int>(rects.size()));
+    XFixesSetWindowShapeRegion(display_, window_, ShapeInput, 0, 0, region);
+    XFixesDestroyRegion(display_, region);
+    inputLast_ = std::move(input);
+  }
 }
 
 }  // namespace perch
