@@ -4,7 +4,9 @@
 #include <glib-unix.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "tick_schedule.h"
 #include "x11_connection.h"
