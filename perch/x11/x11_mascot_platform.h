@@ -7,6 +7,8 @@
 // that handles it.
 #pragma once
 
+#include <X11/Xlib.h>
+
 #include <memory>
 #include <string>
 
