@@ -13,6 +13,8 @@
 #include <cstring>
 #include <set>
 
+#include "fd_watch.h"
+
 namespace vigil {
 namespace {
 
@@ -78,7 +80,7 @@ KeySourceOpening EvdevMonitorPlatform::openKeySource(HotkeyMonitor& monitor, boo
     return access;
   }
   monitor_ = &monitor;
-  udevWatch_ = g_unix_fd_add(
+  udevWatch_ = watchFd(
       udev_monitor_get_fd(udevMonitor_), static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
       [](gint, GIOCondition, gpointer self) -> gboolean {
         static_cast<EvdevMonitorPlatform*>(self)->onUdevEvent();
@@ -192,8 +194,8 @@ void EvdevMonitorPlatform::watch(Keyboard& keyboard) {
     EvdevMonitorPlatform* self;
     EvdevKeyboards::KeyboardId id;
   };
-  keyboard.watch = g_unix_fd_add_full(
-      G_PRIORITY_DEFAULT, keyboard.fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
+  keyboard.watch = watchFd(
+      keyboard.fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
       [](gint, GIOCondition, gpointer data) -> gboolean {
         auto* context = static_cast<Context*>(data);
         auto found = context->self->keyboards_.find(context->id);

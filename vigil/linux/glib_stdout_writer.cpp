@@ -1,17 +1,18 @@
 #include "glib_stdout_writer.h"
 
-#include <glib-unix.h>
 #include <unistd.h>
 
 #include <utility>
+
+#include "fd_watch.h"
 
 namespace vigil {
 
 GlibStdoutWriter::GlibStdoutWriter(std::function<void()> onClosed)
     : onClosed_(std::move(onClosed)) {
   // A host closing its end is seen here even while there is nothing to write.
-  hangUpWatch_ = g_unix_fd_add(STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
-                               &GlibStdoutWriter::onHangUp, this);
+  hangUpWatch_ = watchFd(STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
+                         &GlibStdoutWriter::onHangUp, this);
 }
 
 GlibStdoutWriter::~GlibStdoutWriter() {
@@ -48,7 +49,7 @@ void GlibStdoutWriter::flush() {
   if (outcome == FlushOutcome::closed) {
     hostGone();
   } else if (outcome == FlushOutcome::blocked && writableWatch_ == 0) {
-    writableWatch_ = g_unix_fd_add(STDOUT_FILENO, G_IO_OUT, &GlibStdoutWriter::onWritable, this);
+    writableWatch_ = watchFd(STDOUT_FILENO, G_IO_OUT, &GlibStdoutWriter::onWritable, this);
   }
 }
 
