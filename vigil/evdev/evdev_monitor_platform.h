@@ -1,7 +1,7 @@
 // The monitor's platform on the Linux kernel's input devices. The key source is every keyboard
-// that udev knows, each read with libevdev (never grabbed, never written), plus a udev monitor
-// that follows keyboards coming and going. GLib's main loop runs it; every device is an fd watch
-// on it. Works the same under X11, Wayland and on a text console.
+// that udev knows, each read straight from its event node (never grabbed, never written), plus a
+// udev monitor that follows keyboards coming and going. GLib's main loop runs it; every device is
+// an fd watch on it. Works the same under X11, Wayland and on a text console.
 #pragma once
 
 #include <glib.h>
@@ -21,7 +21,6 @@
 #include "session_watch.h"
 #include "termination_signals.h"
 
-struct libevdev;
 struct udev;
 struct udev_device;
 struct udev_monitor;
@@ -49,7 +48,6 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
     std::string syspath;
     std::string devnode;
     int fd = -1;
-    libevdev* device = nullptr;
     guint watch = 0;
   };
 
@@ -62,6 +60,7 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   int openKeyboard(const std::string& syspath, const std::string& devnode);
   void watch(Keyboard& keyboard);
   void readKeyboard(Keyboard& keyboard);
+  void resync(Keyboard& keyboard);
   void dropKeyboard(EvdevKeyboards::KeyboardId id);
   void closeAll();
   void onUdevEvent();
