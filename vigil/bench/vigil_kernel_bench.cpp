@@ -3,9 +3,12 @@
 // (scripts/vm-test.sh --bench runs it in a virtual machine):
 //   vigil_kernel_bench VIGIL [PAIRS] [IDLE_SECONDS]
 // Writes press/release pairs of left Shift to a uinput keyboard and times each from the write to
-// vigil's line, then to evtest's line for the same event; also vigil's CPU ticks over idle
-// seconds and its peak RSS. vigil follows a login session of logind mocked on a private system
-// bus (python3-dbusmock) throughout. Prints figures, asserts none.
+// the program's line for it: half the pairs with vigil, all with evtest, the other half with a
+// fresh vigil, so that a drift over the run (the host's load, warming caches) weighs on both
+// alike. Each line is checked as it is timed; whatever else a program writes for the event is
+// read after the clock stops. Also vigil's CPU ticks over idle seconds and its peak RSS. vigil
+// follows a login session of logind mocked on a private system bus (python3-dbusmock)
+// throughout. Prints figures, asserts none.
 #include <linux/input.h>
 #include <signal.h>
 
@@ -15,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "child_process.h"
@@ -28,27 +32,64 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 struct Figures {
-  e2e::Percentiles latency;
+  std::vector<double> us;
   size_t missed = 0;
 };
 
-// Writes `pairs` press/release pairs; `awaitEvent` returns once the event's report has arrived.
-Figures timeEvents(e2e::UinputKeyboard& keyboard, int pairs,
-                   const std::function<bool(bool press)>& awaitEvent) {
-  std::vector<double> us;
-  size_t missed = 0;
+// Writes `pairs` press/release pairs; `awaitLine` returns once the event's line has arrived (or
+// false at a timeout), `afterLine` then reads the rest of what the program wrote for it, untimed.
+void timeEvents(e2e::UinputKeyboard& keyboard, int pairs, Figures& figures,
+                const std::function<bool(bool press)>& awaitLine,
+                const std::function<void()>& afterLine) {
   for (int i = 0; i < pairs; ++i) {
     for (bool press : {true, false}) {
       auto start = Clock::now();
       keyboard.send(KEY_LEFTSHIFT, press ? 1 : 0);
-      if (!awaitEvent(press)) {
-        ++missed;
+      if (!awaitLine(press)) {
+        ++figures.missed;
         continue;
       }
-      us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      figures.us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      afterLine();
     }
   }
-  return {e2e::percentiles(std::move(us)), missed};
+}
+
+struct VigilRun {
+  long idleTicks = 0;
+  std::string rss, anonymous, fileBacked;
+};
+
+// Starts vigil, waits until it holds the keyboard open, optionally measures it idle, times
+// `pairs` pairs, and measures its memory before ending it. False when it never got ready.
+bool timeVigil(const std::string& path, const std::vector<std::string>& env,
+               e2e::UinputKeyboard& keyboard, int pairs, int idleSeconds, Figures& figures,
+               VigilRun& run) {
+  e2e::ChildProcess vigil({path}, env);
+  for (int i = 0; i < 3; ++i) vigil.readLine(10s);  // starting, capability, ready
+  if (!e2e::eventually([&] { return e2e::holdsOpen(vigil.pid(), keyboard.devnode()); }, 10s)) {
+    return false;
+  }
+  if (idleSeconds > 0) {
+    long ticksBefore = e2e::cpuTicks(vigil.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    run.idleTicks = e2e::cpuTicks(vigil.pid()) - ticksBefore;
+  }
+  const std::string down = R"({"event":"modifier","key":"left_shift","state":"down"})";
+  const std::string up = R"({"event":"modifier","key":"left_shift","state":"up"})";
+  timeEvents(
+      keyboard, pairs, figures,
+      [&](bool press) {
+        auto line = vigil.readLine(2s);
+        return line && *line == (press ? down : up);
+      },
+      [] {});
+  run.rss = e2e::peakRss(vigil.pid());
+  run.anonymous = e2e::statusField(vigil.pid(), "RssAnon");
+  run.fileBacked = e2e::statusField(vigil.pid(), "RssFile");
+  vigil.kill(SIGTERM);
+  vigil.waitExit();
+  return true;
 }
 
 }  // namespace
@@ -77,51 +118,59 @@ int main(int argc, char** argv) {
   }
   std::printf("session watch: %s\n", logind.running() ? "a logind session, mocked on a private bus"
                                                       : "no mock logind: vigil runs without a bus");
-  e2e::ChildProcess vigil({vigilPath}, env);
-  for (int i = 0; i < 3; ++i) vigil.readLine(10s);  // starting, capability, ready
-  if (!e2e::eventually([&] { return e2e::holdsOpen(vigil.pid(), keyboard.devnode()); }, 10s)) {
+  Figures mine, reference;
+  VigilRun first, second;
+  if (!timeVigil(vigilPath, env, keyboard, pairs / 2, idleSeconds, mine, first)) {
     std::fprintf(stderr, "vigil_kernel_bench: vigil did not open %s\n", keyboard.devnode().c_str());
     return 1;
   }
-  long ticksBefore = e2e::cpuTicks(vigil.pid());
-  std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-  long idleTicks = e2e::cpuTicks(vigil.pid()) - ticksBefore;
-  Figures mine = timeEvents(keyboard, pairs, [&](bool) { return vigil.readLine(2s).has_value(); });
-  std::string rss = e2e::peakRss(vigil.pid());
-  const std::string anonymous = e2e::statusField(vigil.pid(), "RssAnon");
-  const std::string fileBacked = e2e::statusField(vigil.pid(), "RssFile");
-  vigil.kill(SIGTERM);
-  vigil.waitExit();
-
-  // evtest writes through stdio: line-buffered, each event reaches the pipe as it is printed.
-  e2e::ChildProcess evtest({"/usr/bin/stdbuf", "-oL", "/usr/bin/evtest", keyboard.devnode()});
-  // Its description of the device comes first, then "Testing ... (interrupt to exit)".
-  while (auto line = evtest.readLine(10s)) {
-    if (line->rfind("Testing", 0) == 0) break;
-  }
-  auto awaitKey = [&](bool press) {
-    const std::string wanted = press ? "(KEY_LEFTSHIFT), value 1" : "(KEY_LEFTSHIFT), value 0";
-    while (auto line = evtest.readLine(2s)) {
-      if (line->find(wanted) != std::string::npos) return true;
+  {
+    // evtest writes through stdio: line-buffered, each event reaches the pipe as it is printed,
+    // its key line first, then the frame's end.
+    e2e::ChildProcess evtest({"/usr/bin/stdbuf", "-oL", "/usr/bin/evtest", keyboard.devnode()});
+    // Its description of the device comes first, then "Testing ... (interrupt to exit)".
+    while (auto line = evtest.readLine(10s)) {
+      if (line->rfind("Testing", 0) == 0) break;
     }
-    return false;
-  };
-  Figures reference = timeEvents(keyboard, pairs, awaitKey);
+    timeEvents(
+        keyboard, pairs, reference,
+        [&](bool press) {
+          const std::string wanted =
+              press ? "(KEY_LEFTSHIFT), value 1" : "(KEY_LEFTSHIFT), value 0";
+          while (auto line = evtest.readLine(2s)) {
+            if (line->find(wanted) != std::string::npos) return true;
+          }
+          return false;
+        },
+        [&] {
+          while (auto line = evtest.readLine(2s)) {
+            if (line->find("SYN_REPORT") != std::string::npos) break;
+          }
+        });
+  }
+  if (!timeVigil(vigilPath, env, keyboard, pairs - pairs / 2, 0, mine, second)) {
+    std::fprintf(stderr, "vigil_kernel_bench: vigil did not open %s\n", keyboard.devnode().c_str());
+    return 1;
+  }
 
   std::printf(
       "vigil latency on the kernel's input devices, uinput write to line, %d press/release"
       " pairs\n",
       pairs);
-  for (const auto& [name, f] : {std::pair{"vigil", mine}, std::pair{"evtest", reference}}) {
+  const e2e::Percentiles vigilLatency = e2e::percentiles(mine.us);
+  const e2e::Percentiles evtestLatency = e2e::percentiles(reference.us);
+  for (const auto& [name, latency, missed] :
+       {std::tuple{"vigil", vigilLatency, mine.missed},
+        std::tuple{"evtest", evtestLatency, reference.missed}}) {
     std::printf("  %-28s p50 %8.1f us  p99 %8.1f us  (%zu samples, %zu missed)\n", name,
-                f.latency.p50, f.latency.p99, f.latency.samples, f.missed);
+                latency.p50, latency.p99, latency.samples, missed);
   }
-  if (reference.latency.p50 > 0 && reference.latency.p99 > 0) {
+  if (evtestLatency.p50 > 0 && evtestLatency.p99 > 0) {
     std::printf("  ratio vigil/reference       p50 %8.2f     p99 %8.2f     (goal: p50 <= 1)\n",
-                mine.latency.p50 / reference.latency.p50, mine.latency.p99 / reference.latency.p99);
+                vigilLatency.p50 / evtestLatency.p50, vigilLatency.p99 / evtestLatency.p99);
   }
-  std::printf("vigil CPU over %d idle seconds: %ld ticks (goal 0)\n", idleSeconds, idleTicks);
+  std::printf("vigil CPU over %d idle seconds: %ld ticks (goal 0)\n", idleSeconds, first.idleTicks);
   std::printf("vigil peak RSS: %s (goal at most 8192 kB); now %s its own, %s of libraries\n",
-              rss.c_str(), anonymous.c_str(), fileBacked.c_str());
+              first.rss.c_str(), first.anonymous.c_str(), first.fileBacked.c_str());
   return 0;
 }
