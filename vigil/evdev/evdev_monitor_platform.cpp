@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <linux/input.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <set>
@@ -75,14 +79,71 @@ KeySourceOpening EvdevMonitorPlatform::openKeySource(HotkeyMonitor& monitor, boo
         return G_SOURCE_CONTINUE;
       },
       this);
-  for (auto& [id, keyboard] : keyboards_) watch(*keyboard);
   attached_ = true;
   return access;
 }
 
+// GLib's default context, driven by hand so that a key never passes through it: the keyboards
+// are polled beside GLib's own descriptors, and a wake-up that only a keyboard caused is handled
+// here and the poll resumed, as if GLib's poll had not returned yet. Anything the key path
+// changes on the context (the writer's watch when the host's pipe is full, a quit) wakes it
+// through its own event fd, as a change from another thread would, and GLib then prepares afresh.
+// Keyboards are handled before GLib's sources of the same wake-up, but never starve them: any
+// ready descriptor of GLib's, or its timeout, ends the round.
 void EvdevMonitorPlatform::run() {
   if (!attached_) return;
-  loop_.run();
+  GMainContext* context = g_main_context_default();
+  if (!g_main_context_acquire(context)) return;
+  std::vector<GPollFD> glibFds(8);
+  std::vector<pollfd> fds;
+  std::vector<EvdevKeyboards::KeyboardId> polled;
+  while (!loop_.quitRequested()) {
+    gint priority = 0;
+    g_main_context_prepare(context, &priority);
+    gint timeout = -1;
+    gint count = 0;
+    while ((count = g_main_context_query(context, priority, &timeout, glibFds.data(),
+                                         static_cast<gint>(glibFds.size()))) >
+           static_cast<gint>(glibFds.size())) {
+      glibFds.resize(static_cast<std::size_t>(count));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    for (bool glibReady = false; !glibReady && !loop_.quitRequested();) {
+      fds.clear();
+      polled.clear();
+      for (gint i = 0; i < count; ++i) {
+        fds.push_back({glibFds[i].fd, static_cast<short>(glibFds[i].events), 0});
+      }
+      for (const auto& [id, keyboard] : keyboards_) {
+        fds.push_back({keyboard->fd, POLLIN, 0});
+        polled.push_back(id);
+      }
+      int wait = timeout;
+      if (timeout >= 0) {
+        wait = static_cast<int>(std::max<std::int64_t>(
+            0, std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                            std::chrono::steady_clock::now())
+                   .count()));
+      }
+      const int ready = poll(fds.data(), fds.size(), wait);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;  // GLib's timeout, or a failure it will see too
+      for (gint i = 0; i < count; ++i) {
+        glibFds[i].revents = static_cast<gushort>(fds[i].revents);
+        glibReady = glibReady || fds[i].revents != 0;
+      }
+      for (std::size_t k = 0; k < polled.size(); ++k) {
+        if (fds[static_cast<std::size_t>(count) + k].revents == 0) continue;
+        auto found = keyboards_.find(polled[k]);  // an earlier one may have dropped it
+        if (found != keyboards_.end()) readKeyboard(*found->second);
+      }
+      if (wait == 0) break;
+    }
+    if (g_main_context_check(context, priority, glibFds.data(), count)) {
+      g_main_context_dispatch(context);
+    }
+  }
+  g_main_context_release(context);
 }
 
 void EvdevMonitorPlatform::writeLine(std::string_view line) { output_.writeLine(line); }
@@ -170,31 +231,12 @@ int EvdevMonitorPlatform::openKeyboard(const std::string& syspath, const std::st
   keyboard->devnode = devnode;
   keyboard->fd = fd;
   merged_.add(keyboard->id, *held);
-  if (attached_) watch(*keyboard);
   keyboards_.emplace(keyboard->id, std::move(keyboard));
   return 0;
 }
 
-void EvdevMonitorPlatform::watch(Keyboard& keyboard) {
-  struct Context {
-    EvdevMonitorPlatform* self;
-    EvdevKeyboards::KeyboardId id;
-  };
-  keyboard.watch = watchFd(
-      keyboard.fd, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP),
-      [](gint, GIOCondition, gpointer data) -> gboolean {
-        auto* context = static_cast<Context*>(data);
-        auto found = context->self->keyboards_.find(context->id);
-        if (found == context->self->keyboards_.end()) return G_SOURCE_REMOVE;
-        context->self->readKeyboard(*found->second);
-        // A keyboard that went away was dropped while reading, and its watch with it.
-        return G_SOURCE_CONTINUE;
-      },
-      new Context{this, keyboard.id}, [](gpointer data) { delete static_cast<Context*>(data); });
-}
-
 // Straight from the kernel, whole frames at a time. A read that returns less than the buffer
-// holds has emptied the reader's queue, so the watch says when there is more: one read per key,
+// holds has emptied the reader's queue, so the next poll says when there is more: one read per key,
 // where a reader that buffers (libevdev) must read again to learn that nothing is left. Every
 // event that is not a tracked key is dropped as it is read.
 void EvdevMonitorPlatform::readKeyboard(Keyboard& keyboard) {
@@ -239,7 +281,6 @@ void EvdevMonitorPlatform::dropKeyboard(EvdevKeyboards::KeyboardId id) {
   if (found == keyboards_.end()) return;
   std::unique_ptr<Keyboard> keyboard = std::move(found->second);
   keyboards_.erase(found);
-  if (keyboard->watch != 0) g_source_remove(keyboard->watch);
   close(keyboard->fd);
   deliver(merged_.remove(id));
 }
@@ -247,7 +288,6 @@ void EvdevMonitorPlatform::dropKeyboard(EvdevKeyboards::KeyboardId id) {
 void EvdevMonitorPlatform::closeAll() {
   while (!keyboards_.empty()) {
     auto last = std::prev(keyboards_.end());
-    if (last->second->watch != 0) g_source_remove(last->second->watch);
     close(last->second->fd);
     keyboards_.erase(last);
   }

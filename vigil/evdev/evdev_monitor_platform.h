@@ -1,7 +1,8 @@
 // The monitor's platform on the Linux kernel's input devices. The key source is every keyboard
 // that udev knows, each read straight from its event node (never grabbed, never written), plus a
-// udev monitor that follows keyboards coming and going. GLib's main loop runs it; every device is
-// an fd watch on it. Works the same under X11, Wayland and on a text console.
+// udev monitor that follows keyboards coming and going. GLib's default context runs all but the
+// keys, which are read from a poll beside it. Works the same under X11, Wayland and on a text
+// console.
 #pragma once
 
 #include <glib.h>
@@ -48,7 +49,6 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
     std::string syspath;
     std::string devnode;
     int fd = -1;
-    guint watch = 0;
   };
 
   KeyboardAccess discover();
@@ -58,7 +58,6 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   bool isKeyboard(udev_device* device) const;
   // 0 when the keyboard is open (or already was); else the errno of the failure.
   int openKeyboard(const std::string& syspath, const std::string& devnode);
-  void watch(Keyboard& keyboard);
   void readKeyboard(Keyboard& keyboard);
   void resync(Keyboard& keyboard);
   void dropKeyboard(EvdevKeyboards::KeyboardId id);

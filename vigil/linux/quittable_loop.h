@@ -18,6 +18,8 @@ class QuittableLoop {
   void run() {
     if (!quitRequested_) g_main_loop_run(loop_);
   }
+  // Whether quit() was called: for a backend that drives the context itself.
+  bool quitRequested() const { return quitRequested_; }
   void quit() {
     quitRequested_ = true;
     g_main_loop_quit(loop_);
