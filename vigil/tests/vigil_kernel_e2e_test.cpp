@@ -337,6 +337,29 @@ TEST_F(VigilOnKernel, KeysOfALockedOrInactiveSessionAreNotHeard) {
   }
 }
 
+// A host that stops reading for a while gets every line once it reads again: with its pipe
+// full, the lines wait in vigil, and the pipe's room wakes vigil to write them.
+TEST_F(VigilOnKernel, AHostThatStopsReadingGetsEveryLineWhenItReadsAgain) {
+  startVigil();
+  for (const char* state : {"starting", "capability", "ready"}) {
+    ASSERT_TRUE(vigil->readLine(kLineTimeout)) << state;
+  }
+  // 108 kB of lines: past the pipe's 64 KiB, within what vigil holds without collapsing them.
+  // Each batch fits the kernel's buffer for vigil, which reads it before the next one comes.
+  constexpr int kPairs = 1000, kPairsPerBatch = 8;
+  for (int sent = 0; sent < kPairs; sent += kPairsPerBatch) {
+    for (int i = 0; i < kPairsPerBatch; ++i) {
+      ASSERT_TRUE(keyboards[kFirst]->send(KEY_LEFTSHIFT, 1));
+      ASSERT_TRUE(keyboards[kFirst]->send(KEY_LEFTSHIFT, 0));
+    }
+    ASSERT_TRUE(e2e::eventually([&] { return e2e::waitsInPoll(vigil->pid()); }, kLineTimeout));
+  }
+  for (int i = 0; i < kPairs; ++i) {
+    ASSERT_TRUE(nextLineIs(*vigil, down("left_shift"))) << "pair " << i;
+    ASSERT_TRUE(nextLineIs(*vigil, up("left_shift"))) << "pair " << i;
+  }
+}
+
 // The host went away before vigil's first line: the run still ends at once, with status 0.
 TEST_F(VigilOnKernel, NobodyReadingFromTheStartEndsTheRunWithinASecond) {
   ChildProcess gone({vigilPath}, {}, ChildProcess::Output::readerGone);
