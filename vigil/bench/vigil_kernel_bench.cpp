@@ -60,8 +60,9 @@ struct VigilRun {
   std::string rss, anonymous, fileBacked;
 };
 
-// Starts vigil, waits until it holds the keyboard open, optionally measures it idle, times
-// `pairs` pairs, and measures its memory before ending it. False when it never got ready.
+// Starts vigil, waits until it holds the keyboard open, leaves it idle for `idleSeconds` (its
+// session watch settles meanwhile) and counts its CPU ticks then, times `pairs` pairs, and
+// measures its memory before ending it. False when it never got ready.
 bool timeVigil(const std::string& path, const std::vector<std::string>& env,
                e2e::UinputKeyboard& keyboard, int pairs, int idleSeconds, Figures& figures,
                VigilRun& run) {
@@ -70,11 +71,9 @@ bool timeVigil(const std::string& path, const std::vector<std::string>& env,
   if (!e2e::eventually([&] { return e2e::holdsOpen(vigil.pid(), keyboard.devnode()); }, 10s)) {
     return false;
   }
-  if (idleSeconds > 0) {
-    long ticksBefore = e2e::cpuTicks(vigil.pid());
-    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-    run.idleTicks = e2e::cpuTicks(vigil.pid()) - ticksBefore;
-  }
+  long ticksBefore = e2e::cpuTicks(vigil.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+  run.idleTicks = e2e::cpuTicks(vigil.pid()) - ticksBefore;
   const std::string down = R"({"event":"modifier","key":"left_shift","state":"down"})";
   const std::string up = R"({"event":"modifier","key":"left_shift","state":"up"})";
   timeEvents(
@@ -148,7 +147,7 @@ int main(int argc, char** argv) {
           }
         });
   }
-  if (!timeVigil(vigilPath, env, keyboard, pairs - pairs / 2, 0, mine, second)) {
+  if (!timeVigil(vigilPath, env, keyboard, pairs - pairs / 2, idleSeconds, mine, second)) {
     std::fprintf(stderr, "vigil_kernel_bench: vigil did not open %s\n", keyboard.devnode().c_str());
     return 1;
   }
