@@ -11,7 +11,7 @@ packages=(
   libx11-dev libxi-dev libxtst-dev libxrandr-dev libxfixes-dev libxext-dev libxcursor-dev
   libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev libfreetype-dev libpixman-1-dev
   libgtest-dev
-  # vigil's kernel backend: keyboards found through libudev (libevdev makes the tests' keyboards)
+  # vigil's kernel backend: keyboards found through libudev, read through libevdev
   libudev-dev libevdev-dev udev
   # a sans font for the mascot's text, and SVG avatars
   fonts-dejavu-core librsvg2-common

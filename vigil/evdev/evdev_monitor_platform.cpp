@@ -1,20 +1,17 @@
 #include "evdev_monitor_platform.h"
 
 #include <fcntl.h>
+#include <libevdev/libevdev.h>
 #include <libudev.h>
-#include <linux/input.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <set>
 
 #include "fd_watch.h"
@@ -38,16 +35,28 @@ bool isEventNode(const char* devnode) {
   return devnode != nullptr && std::strncmp(devnode, "/dev/input/event", 16) == 0;
 }
 
-// The tracked keys the kernel says the device holds now, or nothing when it cannot say (then
-// errno tells why). Asking also drops the key events still queued for this reader that the
-// answer already counts, so what is read next is what came after it.
-std::optional<std::set<unsigned>> trackedKeysHeld(int fd) {
-  constexpr unsigned kBitsPerWord = sizeof(unsigned long) * CHAR_BIT;
-  unsigned long bits[KEY_CNT / kBitsPerWord + 1] = {};
-  if (ioctl(fd, EVIOCGKEY(sizeof bits), bits) < 0) return std::nullopt;
+// Keeps only the tracked keys: every other event type and key code is disabled, so libevdev
+// drops their events and holds no state of them (the value read at open is cleared first).
+void keepOnlyTrackedKeys(libevdev* device) {
+  const std::vector<unsigned>& tracked = trackedEvdevCodes();
+  for (unsigned type = EV_KEY + 1; type <= EV_MAX; ++type) {
+    if (libevdev_has_event_type(device, type)) libevdev_disable_event_type(device, type);
+  }
+  for (unsigned code = 0; code <= KEY_MAX; ++code) {
+    if (!libevdev_has_event_code(device, EV_KEY, code)) continue;
+    if (std::find(tracked.begin(), tracked.end(), code) != tracked.end()) continue;
+    libevdev_set_event_value(device, EV_KEY, code, 0);
+    libevdev_disable_event_code(device, EV_KEY, code);
+  }
+}
+
+std::set<unsigned> trackedKeysHeld(libevdev* device) {
   std::set<unsigned> held;
   for (unsigned code : trackedEvdevCodes()) {
-    if ((bits[code / kBitsPerWord] >> (code % kBitsPerWord)) & 1) held.insert(code);
+    if (libevdev_has_event_code(device, EV_KEY, code) &&
+        libevdev_get_event_value(device, EV_KEY, code) == 1) {
+      held.insert(code);
+    }
   }
   return held;
 }
@@ -219,61 +228,49 @@ int EvdevMonitorPlatform::openKeyboard(const std::string& syspath, const std::st
   // Read only, never grabbed: other programs keep getting every key.
   int fd = open(devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  const std::optional<std::set<unsigned>> held = trackedKeysHeld(fd);
-  if (!held) {
-    const int error = errno;
+  libevdev* device = nullptr;
+  int rc = libevdev_new_from_fd(fd, &device);
+  if (rc < 0) {
     close(fd);
-    return error;
+    return -rc;
   }
+  keepOnlyTrackedKeys(device);
   auto keyboard = std::make_unique<Keyboard>();
   keyboard->id = nextId_++;
   keyboard->syspath = syspath;
   keyboard->devnode = devnode;
   keyboard->fd = fd;
-  merged_.add(keyboard->id, *held);
+  keyboard->device = device;
+  merged_.add(keyboard->id, trackedKeysHeld(device));
   keyboards_.emplace(keyboard->id, std::move(keyboard));
   return 0;
 }
 
-// Straight from the kernel, whole frames at a time. A read that returns less than the buffer
-// holds has emptied the reader's queue, so the next poll says when there is more: one read per key,
-// where a reader that buffers (libevdev) must read again to learn that nothing is left. Every
-// event that is not a tracked key is dropped as it is read.
+// Every event libevdev has read and still holds; it reads the node when it holds none, until
+// the node's queue is empty.
 void EvdevMonitorPlatform::readKeyboard(Keyboard& keyboard) {
   const EvdevKeyboards::KeyboardId id = keyboard.id;
-  input_event events[64];
+  input_event event{};
   for (;;) {
-    const ssize_t n = read(keyboard.fd, events, sizeof events);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (n <= 0) {
+    int rc = libevdev_next_event(keyboard.device, LIBEVDEV_READ_FLAG_NORMAL, &event);
+    if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+      if (event.type != EV_KEY) continue;
+      if (auto change = merged_.key(id, event.code, event.value)) deliver(*change);
+    } else if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+      // Events were dropped: let libevdev catch up with the kernel's state, then report the
+      // difference between that and what was reported.
+      while (libevdev_next_event(keyboard.device, LIBEVDEV_READ_FLAG_SYNC, &event) ==
+             LIBEVDEV_READ_STATUS_SYNC) {
+      }
+      deliver(merged_.resync(id, trackedKeysHeld(keyboard.device)));
+    } else if (rc == -EAGAIN) {
+      return;
+    } else {
       // Unplugged (ENODEV) or broken: whatever it held is released.
       dropKeyboard(id);
       return;
     }
-    const std::size_t count = static_cast<std::size_t>(n) / sizeof(input_event);
-    for (std::size_t i = 0; i < count; ++i) {
-      const input_event& event = events[i];
-      if (event.type == EV_KEY) {
-        if (auto change = merged_.key(id, event.code, event.value)) deliver(*change);
-      } else if (event.type == EV_SYN && event.code == SYN_DROPPED) {
-        resync(keyboard);
-        return;
-      }
-    }
-    if (count < std::size(events)) return;
   }
-}
-
-// The kernel dropped events (the reader's queue overflowed): what is still queued is only part
-// of what happened. It is thrown away, and the difference between the keys held now and what
-// was reported is reported instead.
-void EvdevMonitorPlatform::resync(Keyboard& keyboard) {
-  input_event stale[64];
-  while (read(keyboard.fd, stale, sizeof stale) > 0) {
-  }
-  // A keyboard that cannot say what it holds is going away: its next read drops it.
-  if (auto held = trackedKeysHeld(keyboard.fd)) deliver(merged_.resync(keyboard.id, *held));
 }
 
 void EvdevMonitorPlatform::dropKeyboard(EvdevKeyboards::KeyboardId id) {
@@ -281,6 +278,7 @@ void EvdevMonitorPlatform::dropKeyboard(EvdevKeyboards::KeyboardId id) {
   if (found == keyboards_.end()) return;
   std::unique_ptr<Keyboard> keyboard = std::move(found->second);
   keyboards_.erase(found);
+  libevdev_free(keyboard->device);
   close(keyboard->fd);
   deliver(merged_.remove(id));
 }
@@ -288,6 +286,7 @@ void EvdevMonitorPlatform::dropKeyboard(EvdevKeyboards::KeyboardId id) {
 void EvdevMonitorPlatform::closeAll() {
   while (!keyboards_.empty()) {
     auto last = std::prev(keyboards_.end());
+    libevdev_free(last->second->device);
     close(last->second->fd);
     keyboards_.erase(last);
   }
@@ -361,10 +360,8 @@ void EvdevMonitorPlatform::setListening(bool listening) {
       readKeyboard(*found->second);  // what is still queued, heard by nobody
       found = keyboards_.find(id);
       if (found == keyboards_.end()) continue;  // unplugged meanwhile
-      if (auto held = trackedKeysHeld(found->second->fd)) {
-        merged_.remove(id);
-        merged_.add(id, *held);
-      }
+      merged_.remove(id);
+      merged_.add(id, trackedKeysHeld(found->second->device));
     }
   }
   monitor_->setListening(listening);

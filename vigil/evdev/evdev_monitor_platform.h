@@ -1,5 +1,5 @@
 // The monitor's platform on the Linux kernel's input devices. The key source is every keyboard
-// that udev knows, each read straight from its event node (never grabbed, never written), plus a
+// that udev knows, each read with libevdev (never grabbed, never written), plus a
 // udev monitor that follows keyboards coming and going. GLib's default context runs all but the
 // keys, which are read from a poll beside it. Works the same under X11, Wayland and on a text
 // console.
@@ -22,6 +22,7 @@
 #include "session_watch.h"
 #include "termination_signals.h"
 
+struct libevdev;
 struct udev;
 struct udev_device;
 struct udev_monitor;
@@ -49,6 +50,7 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
     std::string syspath;
     std::string devnode;
     int fd = -1;
+    libevdev* device = nullptr;
   };
 
   KeyboardAccess discover();
@@ -59,7 +61,6 @@ class EvdevMonitorPlatform final : public MonitorPlatform {
   // 0 when the keyboard is open (or already was); else the errno of the failure.
   int openKeyboard(const std::string& syspath, const std::string& devnode);
   void readKeyboard(Keyboard& keyboard);
-  void resync(Keyboard& keyboard);
   void dropKeyboard(EvdevKeyboards::KeyboardId id);
   void closeAll();
   void onUdevEvent();
