@@ -69,19 +69,22 @@ inline void flattenFour(std::uint8_t* at, std::int32_t threshold) {
   std::memcpy(at, &p, sizeof p);
 }
 
-}  // namespace
-
-std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int width, int height,
-                                     std::uint8_t minAlpha) {
+// The painted runs of each row, bands of equal rows merged, after `prepare` has made the row
+// what is to be scanned.
+template <class Byte, class Prepare>
+std::vector<PixelRect> findPainted(Byte* pixels, int stride, int width, int height,
+                                   std::uint8_t minAlpha, Prepare prepare) {
   std::vector<PixelRect> rects;
   if (minAlpha == 0) {  // every pixel counts
+    for (int y = 0; y < height; ++y) prepare(pixels + static_cast<std::ptrdiff_t>(y) * stride);
     if (width > 0 && height > 0) rects.push_back({0, 0, width, height});
     return rects;
   }
   std::vector<PixelRect> previousRow;  // runs of the band above, still open
   std::vector<PixelRect> runs;
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    Byte* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    prepare(row);
     runs.clear();
     for (int x = nextPainted(row, 0, width, minAlpha); x < width;) {
       const int end = nextUnpainted(row, x, width, minAlpha);
@@ -104,6 +107,44 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int
   return rects;
 }
 
+// Flattens one row of `width` pixels by the rule.
+void flattenRow(std::uint8_t* row, int width, std::uint8_t minAlpha) {
+  const std::int32_t threshold = std::max<std::int32_t>(minAlpha, 1);
+  // Four clear or four opaque pixels stay as they are; four too faint to keep (the union of
+  // their alphas, at least the largest, below the threshold) are cleared; any others go by the
+  // rule together.
+  auto four = [&](std::uint8_t* at) {
+    // Read as two pairs, straight from the row.
+    std::uint64_t front, back;
+    std::memcpy(&front, at, 8);
+    std::memcpy(&back, at + 8, 8);
+    const std::uint64_t either = front | back, both = front & back;
+    if (either == 0 || static_cast<std::uint32_t>(both & both >> 32) >= 0xff000000u) return;
+    if (static_cast<std::int32_t>(static_cast<std::uint32_t>(either | either >> 32) >> 24) <
+        threshold) {
+      std::memset(at, 0, 16);
+      return;
+    }
+    flattenFour(at, threshold);
+  };
+  int x = 0;
+  for (; x + 4 <= width; x += 4) four(row + 4 * x);
+  if (x < width) {
+    // The last few through a copy padded with clear pixels.
+    std::uint8_t last[16] = {};
+    std::memcpy(last, row + 4 * x, 4 * (width - x));
+    four(last);
+    std::memcpy(row + 4 * x, last, 4 * (width - x));
+  }
+}
+
+}  // namespace
+
+std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, int width, int height,
+                                     std::uint8_t minAlpha) {
+  return findPainted(pixels, stride, width, height, minAlpha, [](const std::uint8_t*) {});
+}
+
 std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, const PixelRect& area,
                                      std::uint8_t minAlpha) {
   if (area.width <= 0 || area.height <= 0) return {};
@@ -118,33 +159,24 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, con
 
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
                             std::uint8_t minAlpha) {
-  const std::int32_t threshold = std::max<std::int32_t>(minAlpha, 1);
   for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    // Four clear or four opaque pixels stay as they are; four too faint to keep (the union of
-    // their alphas, at least the largest, below the threshold) are cleared; any others go by the
-    // rule together.
-    auto four = [&](std::uint8_t* at) {
-      std::uint32_t p[4];
-      std::memcpy(p, at, sizeof p);
-      const std::uint32_t any = p[0] | p[1] | p[2] | p[3];
-      if (any == 0 || (p[0] & p[1] & p[2] & p[3]) >= 0xff000000u) return;
-      if (static_cast<std::int32_t>(any >> 24) < threshold) {
-        std::memset(at, 0, sizeof p);
-        return;
-      }
-      flattenFour(at, threshold);
-    };
-    int x = 0;
-    for (; x + 4 <= width; x += 4) four(row + 4 * x);
-    if (x < width) {
-      // The last few through a copy padded with clear pixels.
-      std::uint8_t last[16] = {};
-      std::memcpy(last, row + 4 * x, 4 * (width - x));
-      four(last);
-      std::memcpy(row + 4 * x, last, 4 * (width - x));
-    }
+    flattenRow(pixels + static_cast<std::ptrdiff_t>(y) * stride, width, minAlpha);
   }
+}
+
+std::vector<PixelRect> flattenAndFindPainted(std::uint8_t* pixels, int stride,
+                                             const PixelRect& area, std::uint8_t minAlpha) {
+  if (area.width <= 0 || area.height <= 0) return {};
+  std::uint8_t* origin = pixels + static_cast<std::ptrdiff_t>(area.y) * stride + 4 * area.x;
+  // Each row is scanned as soon as it is flattened, while it is at hand.
+  std::vector<PixelRect> rects =
+      findPainted(origin, stride, area.width, area.height, minAlpha,
+                  [&](std::uint8_t* row) { flattenRow(row, area.width, minAlpha); });
+  for (PixelRect& r : rects) {
+    r.x += area.x;
+    r.y += area.y;
+  }
+  return rects;
 }
 
 }  // namespace perch

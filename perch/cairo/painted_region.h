@@ -24,4 +24,9 @@ std::vector<PixelRect> paintedRegion(const std::uint8_t* pixels, int stride, con
 void flattenForShapedWindow(std::uint8_t* pixels, int stride, int width, int height,
                             std::uint8_t minAlpha);
 
+// Flattens the part `area` of the picture (which must lie within it) as above, and returns the
+// pixels it then paints at `minAlpha`, as paintedRegion() would, in one pass over the rows.
+std::vector<PixelRect> flattenAndFindPainted(std::uint8_t* pixels, int stride,
+                                             const PixelRect& area, std::uint8_t minAlpha);
+
 }  // namespace perch

@@ -103,6 +103,15 @@ TEST(PaintedRegionTest, MixedRunsAtEveryOffsetMatchThePerPixelRule) {
         ASSERT_EQ(flat.at(x, y), want) << "width " << width << " at " << x << "," << y;
       }
     }
+    // Flattened and scanned in one pass over a part: the pixels and the region of the two steps
+    // one after the other, and nothing outside the part touched.
+    const PixelRect part{width > 2 ? 1 : 0, 1, width > 2 ? width - 2 : width, 4};
+    Picture once = p, twice = p;
+    const auto region = flattenAndFindPainted(once.bytes.data(), once.stride, part, 128);
+    flattenForShapedWindow(twice.bytes.data() + part.y * twice.stride + 4 * part.x, twice.stride,
+                           part.width, part.height, 128);
+    EXPECT_EQ(region, paintedRegion(twice.bytes.data(), twice.stride, part, 128)) << width;
+    EXPECT_EQ(once.bytes, twice.bytes) << width;
   }
 }
 
