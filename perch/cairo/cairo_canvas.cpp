@@ -147,6 +147,12 @@ void CairoCanvas::readTarget() {
   target_.clip = clip;
 }
 
+bool CairoCanvas::changedPixels(PathRaster::Box& box) const {
+  if (changedAnywhere_) return false;
+  box = changed_;
+  return true;
+}
+
 void CairoCanvas::setColor(const Color& c) {
   cairo_set_source_rgba(cr_, c.red, c.green, c.blue, c.alpha);
 }
@@ -201,6 +207,7 @@ bool CairoCanvas::onTarget() const {
 void CairoCanvas::fillPath(const Path& path, const Color& color) {
   setPath(path);
   setColor(color);
+  changedAnywhere_ = true;
   cairo_fill(cr_);
 }
 
@@ -231,6 +238,7 @@ void CairoCanvas::strokePath(const Path& path, const Color& color, double lineWi
   setPath(path);
   setColor(color);
   cairo_set_line_width(cr_, lineWidth);
+  changedAnywhere_ = true;
   cairo_stroke(cr_);
 }
 
@@ -274,6 +282,7 @@ void CairoCanvas::paintThrough(const PathRaster::Coverage& coverage) {
       const_cast<unsigned char*>(coverage.data), CAIRO_FORMAT_A8, coverage.width, coverage.height,
       coverage.stride);
   cairo_identity_matrix(cr_);
+  changedAnywhere_ = true;
   cairo_mask_surface(cr_, mask, coverage.x, coverage.y);
   cairo_surface_finish(mask);
   cairo_surface_destroy(mask);
@@ -300,6 +309,10 @@ bool CairoCanvas::composite(pixman_image_t* source, int sourceX, int sourceY, pi
   const int x1 = std::min({area.x1 + dx, clip.x1 + dx, width});
   const int y1 = std::min({area.y1 + dy, clip.y1 + dy, height});
   if (x0 >= x1 || y0 >= y1) return true;
+  changed_ = changed_.x0 < changed_.x1
+                 ? PathRaster::Box{std::min(changed_.x0, x0), std::min(changed_.y0, y0),
+                                   std::max(changed_.x1, x1), std::max(changed_.y1, y1)}
+                 : PathRaster::Box{x0, y0, x1, y1};
   cairo_surface_flush(surface);
   pixman_image_composite32(PIXMAN_OP_OVER, source, mask, target_.image, x0 - dx - sourceX,
                            y0 - dy - sourceY, x0 - dx - maskX, y0 - dy - maskY, x0, y0, x1 - x0,
@@ -437,6 +450,7 @@ void CairoCanvas::fillRadialGradient(const Path& path, const Color& center, cons
   cairo_pattern_t* gradient = radialPattern(b, center, edge);
   setPath(path);
   cairo_set_source(cr_, gradient);
+  changedAnywhere_ = true;
   cairo_fill(cr_);
   cairo_pattern_destroy(gradient);
 }
@@ -488,6 +502,7 @@ void CairoCanvas::drawText(std::string_view text, const Font& font, const Color&
   // The line box's top edge lies `height` above the origin.
   cairo_move_to(cr_, origin.x - x, -(origin.y + height) - y);
   setColor(color);
+  changedAnywhere_ = true;
   pango_cairo_show_layout(cr_, layout);
   g_object_unref(layout);
   cairo_restore(cr_);
@@ -510,6 +525,7 @@ void CairoCanvas::drawImage(const CanvasImage& image, const Rect& rect) {
   cairo_pattern_set_extend(source, CAIRO_EXTEND_PAD);  // crisp edges, no fade to transparency
   cairo_new_path(cr_);
   cairo_rectangle(cr_, 0, 0, width, height);
+  changedAnywhere_ = true;
   cairo_fill(cr_);
   cairo_restore(cr_);
 }
@@ -562,6 +578,7 @@ bool CairoCanvas::drawLayer(const CanvasLayer& layer) {
   cairo_identity_matrix(cr_);
   cairo_set_source_surface(cr_, surface, x, y);
   cairo_rectangle(cr_, x, y, width, height);
+  changedAnywhere_ = true;
   cairo_fill(cr_);
   cairo_restore(cr_);
   return true;

@@ -52,6 +52,10 @@ class CairoCanvas final : public Canvas {
   // the hint is not taken).
   void setCoveredOval(const Rect& oval) override;
 
+  // The pixels of the context's target that this canvas has drawn on so far, as a box of them
+  // (x0 >= x1 when none): false when it cannot tell, having drawn something through cairo.
+  bool changedPixels(PathRaster::Box& box) const;
+
  private:
   struct InUserSpace {};
   // Draws in the context's user space as it stands, without a flip of its own.
@@ -111,6 +115,8 @@ class CairoCanvas final : public Canvas {
     double cx = 0, cy = 0, radius = 0;  // device pixels
   };
   Covered covered_;
+  PathRaster::Box changed_;                 // the target's pixels composited onto
+  bool changedAnywhere_ = false;            // something was drawn through cairo
   int clips_ = 0;                           // clips of the canvas's own in force
   std::vector<int> savedClips_;             // `clips_` at each save()
   std::unique_ptr<PathRaster> ownRaster_;   // made on first use when none was given

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "cairo_canvas.h"
 
@@ -16,6 +17,14 @@ constexpr std::uint8_t kShapedMinAlpha = 128;
 constexpr std::uint8_t kInputMinAlpha = 1;
 
 bool isEmpty(const PixelRect& r) { return r.width <= 0 || r.height <= 0; }
+
+PixelRect intersection(const PixelRect& a, const PixelRect& b) {
+  const int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+  const int x1 = std::min(a.x + a.width, b.x + b.width);
+  const int y1 = std::min(a.y + a.height, b.y + b.height);
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, x1 - x0, y1 - y0};
+}
 
 // The painted pixels of the picture but `hole`: the bands above and below it, and the parts of
 // its rows left and right of it.
@@ -73,28 +82,43 @@ std::optional<PixelRect> FrameComposer::compose(const FramePixels& pixels,
     return std::nullopt;
   }
   cairo_surface_set_device_offset(surface, -target.x, -target.y);
+  // Cleared where the last frame drew, when the target is the last one's: the rest of it is clear
+  // already.
+  PixelRect cleared = target;
+  if (part && drawnKnown_ && target == lastTarget_) cleared = intersection(drawn_, target);
+  for (int y = cleared.y; y < cleared.y + cleared.height; ++y) {
+    std::memset(pixels.data + static_cast<std::ptrdiff_t>(y) * pixels.stride + 4 * cleared.x, 0,
+                4 * static_cast<std::size_t>(cleared.width));
+  }
   cairo_t* cr = cairo_create(surface);
-  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-  cairo_paint(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   cairo_translate(cr, -layout.offsetX, -layout.offsetY);
   // Points to device pixels: every layer is drawn at the screen's own resolution.
   if (layout.scale != 1) cairo_scale(cr, layout.scale, layout.scale);
   if (raster_ == nullptr) raster_ = std::make_unique<PathRaster>();
+  // Only what the canvas drew on can be painted; the rest of the target stays clear.
+  PixelRect drawn = target;
+  bool drawnKnown = false;
   {
     CairoCanvas canvas(cr, layout.panelHeight / layout.scale, CairoCanvas::Blend::ramp,
                        raster_.get());
     draw(canvas);
+    PathRaster::Box box;
+    drawnKnown = canvas.changedPixels(box);
+    if (drawnKnown) {
+      drawn = intersection({target.x + box.x0, target.y + box.y0, box.x1 - box.x0, box.y1 - box.y0},
+                           target);
+    }
   }
   cairo_destroy(cr);
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
 
-  if (layout.shaped) {
-    flattenForShapedWindow(pixels.data + at, pixels.stride, target.width, target.height,
-                           kShapedMinAlpha);
-  }
   const std::uint8_t minAlpha = layout.shaped ? kShapedMinAlpha : kInputMinAlpha;
+  // Flattened (without a compositor) and scanned where it was drawn.
+  auto paintedIn = [&](const PixelRect& area) {
+    return layout.shaped ? flattenAndFindPainted(pixels.data, pixels.stride, area, minAlpha)
+                         : paintedRegion(pixels.data, pixels.stride, area, minAlpha);
+  };
   if (part) {
     // What lies around the redrawn part has not changed since it was last scanned.
     if (kept_ != target) {
@@ -102,16 +126,19 @@ std::optional<PixelRect> FrameComposer::compose(const FramePixels& pixels,
       kept_ = target;
     }
     painted_ = paintedAround_;
-    const auto inside = paintedRegion(pixels.data, pixels.stride, target, minAlpha);
+    const auto inside = paintedIn(drawn);
     painted_.insert(painted_.end(), inside.begin(), inside.end());
   } else {
-    painted_ = paintedRegion(pixels.data, pixels.stride, pixels.width, pixels.height, minAlpha);
+    painted_ = paintedIn(drawn);
     kept_ = {};
     paintedAround_.clear();
   }
   last_ = pixels;
   lastLayout_ = layout;
   holdsLast_ = true;
+  lastTarget_ = target;
+  drawn_ = drawn;
+  drawnKnown_ = drawnKnown;
   return target;
 }
 

@@ -1,8 +1,9 @@
 // The panel's picture as the window shows it, drawn frame after frame into the same pixels: the
 // view drawn through the cairo canvas, flattened where the window has no alpha, and the pixels it
 // paints, which the window's shapes follow. When only part of the view changed since the last
-// frame (the glows and rings of a feedback), only that part is cleared, drawn, flattened and
-// scanned, and the rest is kept, with its painted pixels, from the frames before. No X header.
+// frame (the glows and rings of a feedback), only that part is drawn, and the rest is kept, with
+// its painted pixels, from the frames before; within the part, only the pixels the last frame drew
+// on are cleared, and only those the new one draws on are flattened and scanned. No X header.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +52,11 @@ class FrameComposer {
   // redrawn.
   PixelRect kept_;
   std::vector<PixelRect> paintedAround_;
+  // The pixels of the last frame's target it drew on: the rest of that target is clear. Not
+  // known when something was drawn some way the canvas cannot tell.
+  PixelRect lastTarget_;
+  PixelRect drawn_;
+  bool drawnKnown_ = false;
 };
 
 }  // namespace perch
