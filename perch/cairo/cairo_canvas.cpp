@@ -391,6 +391,13 @@ bool CairoCanvas::fillRadialRaster(const Path& path, const Color& center, const 
   // lets four square roots go at once.
   const float stepsPerPixel = static_cast<float>(steps);
   int index[64];
+  // A row as far below a centre on the pixel grid (or halfway between) as another is above it
+  // takes the same blend, to the bit (only the square of its distance counts): where it also has
+  // the same covered stretch and hole, it is copied from the one above.
+  const double twice = 2 * cy;
+  const bool mirrored = twice == std::floor(twice) && std::abs(twice) < 1 << 30;
+  const int mirrorSum = mirrored ? static_cast<int>(twice) - 1 - 2 * coverage.y : -1;
+  blendRows_.resize(static_cast<size_t>(height));
   for (int j = 0; j < height; ++j) {
     // Only the covered stretch of the row matters: the mask hides the rest.
     const std::uint8_t* mask = coverage.data + static_cast<size_t>(j) * coverage.stride;
@@ -406,6 +413,14 @@ bool CairoCanvas::fillRadialRaster(const Path& path, const Color& center, const 
                                 holeEnd);
       hole = std::clamp(hole - coverage.x, first, last);
       holeEnd = std::clamp(holeEnd - coverage.x, hole, last);
+    }
+    blendRows_[j] = {first, last, hole, holeEnd};
+    if (const int above = mirrorSum - j;
+        above >= 0 && above < j && blendRows_[above] == blendRows_[j]) {
+      std::copy(blendPixels_.begin() + static_cast<std::ptrdiff_t>(above) * width + first,
+                blendPixels_.begin() + static_cast<std::ptrdiff_t>(above) * width + last,
+                row + first);
+      continue;
     }
     for (int done = first, n = 0; done < last; done += n) {
       if (done >= hole && done < holeEnd) done = holeEnd;

@@ -11,6 +11,7 @@
 #include <cairo.h>
 #include <pixman.h>
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -115,12 +116,13 @@ class CairoCanvas final : public Canvas {
     double cx = 0, cy = 0, radius = 0;  // device pixels
   };
   Covered covered_;
-  PathRaster::Box changed_;                 // the target's pixels composited onto
-  bool changedAnywhere_ = false;            // something was drawn through cairo
-  int clips_ = 0;                           // clips of the canvas's own in force
-  std::vector<int> savedClips_;             // `clips_` at each save()
-  std::unique_ptr<PathRaster> ownRaster_;   // made on first use when none was given
-  std::vector<std::uint32_t> blendPixels_;  // reused from blend to blend
+  PathRaster::Box changed_;                    // the target's pixels composited onto
+  bool changedAnywhere_ = false;               // something was drawn through cairo
+  int clips_ = 0;                              // clips of the canvas's own in force
+  std::vector<int> savedClips_;                // `clips_` at each save()
+  std::unique_ptr<PathRaster> ownRaster_;      // made on first use when none was given
+  std::vector<std::uint32_t> blendPixels_;     // reused from blend to blend
+  std::vector<std::array<int, 4>> blendRows_;  // each row's covered stretch and hole
 };
 
 }  // namespace perch

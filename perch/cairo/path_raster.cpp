@@ -296,8 +296,20 @@ void PathRaster::coverRing(Point c, double inner, double outer, const Box& clip,
                          static_cast<float>(box.x0 + from + 0.5 - c.x), dy});
     count += static_cast<size_t>(to - from);
   };
+  // A row as far below a centre on the pixel grid (or halfway between) as another is above it
+  // covers its pixels alike, to the bit: the offsets from the centre are whole or half pixels,
+  // exact in single precision, and only their squares and sizes count. It is copied from the
+  // row above rather than worked out again.
+  const double twice = 2 * c.y;
+  const bool mirrored = twice == std::floor(twice) && std::abs(twice) < farthest;
+  const int mirrorSum = mirrored ? static_cast<int>(twice) - 1 - 2 * box.y0 : -1;
+  mirroredRows_.clear();
   for (int j = 0; j < height; ++j) {
     const size_t row = static_cast<size_t>(j) * stride;
+    if (const int above = mirrorSum - j; above >= 0 && above < j) {
+      mirroredRows_.push_back({above, j});
+      continue;
+    }
     const double dy = box.y0 + j + 0.5 - c.y;
     // Pixels reached by the outer edge; of those, the ones wholly inside it, and the ones wholly
     // inside the inner edge (the hole).
@@ -350,6 +362,10 @@ void PathRaster::coverRing(Point c, double inner, double outer, const Box& clip,
     values[i] = static_cast<std::uint8_t>(std::min(std::max(covered, 0.0f), 1.0f) * 255 + 0.5f);
   }
   for (size_t i = 0; i < count; ++i) mask[places[i]] = values[i];
+  for (const auto& [from, to] : mirroredRows_) {
+    std::copy_n(mask + static_cast<size_t>(from) * stride, stride,
+                mask + static_cast<size_t>(to) * stride);
+  }
   coverage = {mask_.data(), box.x0, box.y0, width, height, stride};
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "canvas.h"
@@ -92,6 +93,7 @@ class PathRaster {
   std::vector<float> edgeX_, edgeY_;
   std::vector<std::uint32_t> edgeAt_;
   std::vector<std::uint8_t> edgeValue_;
+  std::vector<std::pair<int, int>> mirroredRows_;  // rows copied from the ones above: from, to
 };
 
 }  // namespace perch
