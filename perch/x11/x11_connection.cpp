@@ -42,10 +42,15 @@ X11Connection::~X11Connection() {
 }
 
 void X11Connection::read() {
-  // XPending reads the connection every time it is called: only once the queue is empty.
-  do {
-    handleQueuedEvents();
-  } while (XPending(display_) > 0);
+  // Each call sends what is buffered and reads the connection once (a system call, whether or not
+  // anything came): once, and again only after events were handled.
+  while (XEventsQueued(display_, QueuedAfterFlush) > 0) {
+    do {
+      XEvent event;
+      XNextEvent(display_, &event);
+      handleEvent_(event);
+    } while (XQLength(display_) > 0);
+  }
 }
 
 void X11Connection::handleQueuedEvents() {
