@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "connection.h"
+#include "mascot_platform.h"
 
 namespace perch {
 
@@ -35,6 +36,12 @@ class X11Connection {
   // that timers may overlap.
   void tickingStarted();
   void tickingEnded();
+  // A repeating timer due on a fixed grid of microsecond ready times rather than in whole
+  // milliseconds from the last firing, so that 1/60 s stays 60 ticks a second. At animation rates
+  // it reads this connection on its ticks; `drawNow` draws what a tick (or what was read) asked
+  // for, in the same dispatch.
+  std::unique_ptr<RepeatingTimer> startTicking(double interval, std::function<void()> tick,
+                                               std::function<void()> drawNow);
 
  private:
   static void onConnectionLost(Display* display, void* self);

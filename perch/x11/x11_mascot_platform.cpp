@@ -159,11 +159,11 @@ void X11MascotPlatform::orderOut() {
 
 std::unique_ptr<RepeatingTimer> X11MascotPlatform::scheduleRepeating(double interval,
                                                                      std::function<void()> tick) {
-  return startTicking(connection_, picture_, interval, std::move(tick));
+  return connection_.startTicking(interval, std::move(tick), [this] { picture_.redrawNow(); });
 }
 
 void X11MascotPlatform::runAfter(double delay, std::function<void()> work) {
-  X11MainLoop::runAfter(delay, std::move(work));
+  MainLoop::runAfter(delay, std::move(work));
 }
 
 void X11MascotPlatform::openURL(std::string_view url) {

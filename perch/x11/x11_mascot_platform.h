@@ -2,7 +2,8 @@
 // extensions and event source (x11_connection), the screens and the desktop's scale
 // (x11_screens), the panel's window with its shapes, stacking and compositor (x11_panel_window),
 // the pointer with its press and cursors (x11_pointer), the picture with its redraws, drawing
-// library and upload (x11_panel_picture), and GLib's main loop with its timers (x11_main_loop).
+// library and upload (x11_panel_picture); the ticking timer reads the connection
+// (x11_connection) and GLib's main loop runs it all (perch/linux/main_loop).
 // This class answers the core's calls by forwarding to them, and routes each event to the part
 // that handles it.
 #pragma once
@@ -13,9 +14,9 @@
 #include <string>
 
 #include "floating_mascot_view.h"
+#include "main_loop.h"
 #include "mascot_platform.h"
 #include "x11_connection.h"
-#include "x11_main_loop.h"
 #include "x11_panel_picture.h"
 #include "x11_panel_window.h"
 #include "x11_pointer.h"
@@ -50,7 +51,7 @@ class X11MascotPlatform final : public MascotPlatform {
   void orderOut() override;
   void setNeedsDisplay() override { picture_.setNeedsDisplay(); }
   void setNeedsDisplayInRect(const Rect& area) override { picture_.setNeedsDisplayInRect(area); }
-  double now() override { return X11MainLoop::now(); }
+  double now() override { return MainLoop::now(); }
   std::unique_ptr<RepeatingTimer> scheduleRepeating(double interval,
                                                     std::function<void()> tick) override;
   void runAfter(double delay, std::function<void()> work) override;
@@ -69,7 +70,7 @@ class X11MascotPlatform final : public MascotPlatform {
   void scaleMayHaveChanged();
   void widen(bool wide);
 
-  X11MainLoop loop_;
+  MainLoop loop_;
   X11Connection connection_;
   Rect frame_{0, 0, 56, 56};  // as the core last set it
   X11Screens screens_;

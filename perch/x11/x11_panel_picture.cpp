@@ -13,7 +13,7 @@
 namespace perch {
 
 X11PanelPicture::X11PanelPicture(const X11Connection& connection, X11PanelWindow& panel,
-                                 const X11Screens& screens, X11MainLoop& loop)
+                                 const X11Screens& screens, MainLoop& loop)
     : display_(connection.display()), panel_(panel), screens_(screens), loop_(loop) {}
 
 X11PanelPicture::~X11PanelPicture() {

@@ -10,10 +10,10 @@
 #include <optional>
 
 #include "floating_mascot_view.h"
+#include "main_loop.h"
 #include "panel_drawing.h"
 #include "x11_connection.h"
 #include "x11_frame_upload.h"
-#include "x11_main_loop.h"
 #include "x11_panel_window.h"
 #include "x11_screens.h"
 
@@ -23,7 +23,7 @@ class X11PanelPicture {
  public:
   // Ends `loop` when the drawing library cannot be opened.
   X11PanelPicture(const X11Connection& connection, X11PanelWindow& panel, const X11Screens& screens,
-                  X11MainLoop& loop);
+                  MainLoop& loop);
   ~X11PanelPicture();
   X11PanelPicture(const X11PanelPicture&) = delete;
   X11PanelPicture& operator=(const X11PanelPicture&) = delete;
@@ -53,7 +53,7 @@ class X11PanelPicture {
   Display* display_;
   X11PanelWindow& panel_;
   const X11Screens& screens_;
-  X11MainLoop& loop_;
+  MainLoop& loop_;
   FloatingMascotView* view_ = nullptr;
   std::unique_ptr<PanelDrawing> drawing_;
   // Holds the latest picture, shown again on exposure; made at the first frame: start-up does

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "x11_main_loop.h"
+#include "main_loop.h"
 #include "x11_panel_window.h"
 
 namespace perch {
