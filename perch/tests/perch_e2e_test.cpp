@@ -391,15 +391,20 @@ TEST(PerchMonitorsTest, TheScreenIsPickedByXAndYIsMeasuredFromItsTop) {
     ASSERT_TRUE(e2e::exitedCleanly(xrandr.waitExit()));
   }
   // perch hears of the change on its X connection, the command on its standard input: ask again
-  // until the new layout has been read.
+  // until the new layout has been read. Each ask starts the feedback afresh, so that it stays
+  // expanded however slow the machine.
   std::optional<WindowGeometry> g;
   for (int i = 0; i < 50 && !g; ++i) {
-    perch->write(R"({"command":"show","x":1500,"y":50})"
+    perch->write(R"({"command":"startFeedback"})"
+                 "\n"
+                 R"({"command":"show","x":1500,"y":50})"
                  "\n");
     g = probe.waitFor("perch", at(1500, 250, 220, 144), 100);
   }
   EXPECT_TRUE(g) << describe(probe.poll("perch")) << ": y is measured from the right's top";
-  perch->write(R"({"command":"show","x":1280,"y":50})"
+  perch->write(R"({"command":"startFeedback"})"
+               "\n"
+               R"({"command":"show","x":1280,"y":50})"
                "\n");  // x = 1280: still the left one
   EXPECT_TRUE(probe.waitFor("perch", at(1280, 50, 220, 144)));
   perch->closeStdin();
