@@ -4,8 +4,9 @@
 // the floor for any X client, started the same way in alternating pairs. Then CPU while idle
 // (the goal is none: no wake-ups), CPU over one 3-second start feedback without and with a
 // compositor (xcompmgr), the median of five, the same on a desktop of twice the pixels a point
-// (Xft.dpi 192 on a 2880 x 1800 Xvfb), and peak RSS. Prints each figure beside its goal and
-// whether it is met; asserts nothing.
+// (Xft.dpi 192 on a 2880 x 1800 Xvfb), each beside the floor of a program that only writes and
+// puts a frame of the same pixels at the same rate, and peak RSS. Prints each figure beside its
+// goal and whether it is met; asserts nothing.
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,6 +86,19 @@ void printFeedback(const char* where, Feedback f) {
       verdict(median <= feedbackCpuGoal));
 }
 
+// The floor for a feedback's CPU on this display: a frame of the panel's pixels written and put
+// at 60 Hz for as long as a feedback, nothing drawn.
+void printFrameFloor(const std::vector<std::string>& env, int width, int height) {
+  e2e::ChildProcess floor({FRAME_FLOOR_BINARY, std::to_string(width), std::to_string(height), "3"},
+                          env);
+  const auto line = floor.readLine(10s);
+  floor.waitExit(5s);
+  std::printf(
+      "  reference: a %d x %d frame only written and put at 60 Hz, nothing drawn: %s%% of one "
+      "core\n",
+      width, height, line ? line->c_str() : "?");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +151,7 @@ int main(int argc, char** argv) {
 
   const Feedback bare = measureFeedback(env);
   printFeedback("no compositor", bare);
+  printFrameFloor(env, 220, 144);
   long peakKb = bare.peakKb;
   {
     e2e::ChildProcess compositor({"/usr/bin/xcompmgr"}, env);
@@ -162,6 +177,7 @@ int main(int argc, char** argv) {
     xrdb.waitExit(5s);
     const Feedback bare2 = measureFeedback(scaledEnv);
     printFeedback("at scale 2, no compositor", bare2);
+    printFrameFloor(scaledEnv, 440, 288);
     e2e::ChildProcess compositor({"/usr/bin/xcompmgr"}, scaledEnv);
     e2e::XWindowProbe probe(scaled.display());
     long scaledPeakKb = bare2.peakKb;
