@@ -4,12 +4,12 @@
 
 #include "fake_mascot_platform.h"
 #include "mascot_constants.h"
+#include "perch_lines.h"
 
 namespace perch {
 namespace {
 
 using Lines = std::vector<std::string>;
-const std::string kComplete = R"({"event":"startFeedbackComplete"})";
 
 class MascotTest : public ::testing::Test {
  protected:

@@ -20,6 +20,7 @@
 
 #include "child_process.h"
 #include "headless_sway.h"
+#include "perch_lines.h"
 #include "x_window_probe.h"
 #include "xtest_pointer.h"
 #include "xvfb_server.h"
@@ -32,8 +33,6 @@ using e2e::WindowGeometry;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const std::string kReady = R"({"event":"status","message":"ready"})";
-const std::string kDeepLink = "halcy://voice-capture/silent?source=mascot";
 constexpr unsigned long kGreen = 0x00ff00, kBlue = 0x0000ff, kRed = 0xff0000, kGrey = 0x404040;
 
 enum class Kind { openbox, i3, sway };

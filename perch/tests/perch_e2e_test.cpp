@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "perch_lines.h"
 #include "process_stats.h"
 #include "x_window_probe.h"
 #include "xvfb_server.h"
@@ -23,9 +24,6 @@ namespace {
 using e2e::ChildProcess;
 using e2e::WindowGeometry;
 using namespace std::chrono_literals;
-
-const std::string kReady = R"({"event":"status","message":"ready"})";
-const std::string kComplete = R"({"event":"startFeedbackComplete"})";
 
 std::unique_ptr<ChildProcess> startPerch(const std::string& display) {
   return std::make_unique<ChildProcess>(std::vector<std::string>{PERCH_BINARY},

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "perch_lines.h"
 #include "x_window_probe.h"
 #include "xvfb_server.h"
 
@@ -19,8 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using e2e::ChildProcess;
 using namespace std::chrono_literals;
-
-constexpr const char* kReady = R"({"event":"status","message":"ready"})";
 
 enum class Library { copied, broken, missing };
 

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "perch_lines.h"
 #include "x_window_probe.h"
 #include "xtest_pointer.h"
 #include "xvfb_server.h"
@@ -26,9 +27,6 @@ using e2e::ChildProcess;
 using e2e::WindowGeometry;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-const std::string kReady = R"({"event":"status","message":"ready"})";
-const std::string kDeepLink = "halcy://voice-capture/silent?source=mascot";
 
 auto at(int x, int y, unsigned w, unsigned h) {
   return [=](const WindowGeometry& g) {

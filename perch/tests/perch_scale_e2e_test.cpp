@@ -15,6 +15,7 @@
 #include "fake_mascot_platform.h"
 #include "floating_mascot_view.h"
 #include "frame_composer.h"
+#include "perch_lines.h"
 #include "x_window_probe.h"
 #include "xtest_pointer.h"
 #include "xvfb_server.h"
@@ -24,8 +25,6 @@ namespace {
 using e2e::ChildProcess;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-const std::string kReady = R"({"event":"status","message":"ready"})";
 
 // The panel at (x, y, w, h) in points, top-left coordinates, on whole pixels at `s`.
 auto atPoints(double x, double y, double w, double h, double s) {
